@@ -1,0 +1,3 @@
+#include "startup/CommandLineParse.h"
+
+int main() { return CommandLineParse::Start(); }

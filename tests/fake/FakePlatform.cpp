@@ -1,0 +1,120 @@
+#include "fake/FakePlatform.h"
+
+#include <cstring>
+#include <filesystem>
+
+#include "platform/Platform.h"
+#include "runtime/RuntimeError.h"
+#include "startup/CommandLineParse.h"
+
+namespace fake {
+namespace {
+
+Platform state;
+
+/// Thrown by EndProgram so that a test regains control where the real
+/// program would have ended.
+struct ProgramEnded {
+  int exitStatus;
+};
+
+}  // namespace
+
+Platform& State() { return state; }
+void Reset() { state = Platform{}; }
+
+DEVMODEA Mode(int32_t width, int32_t height, int16_t depth, int32_t frequency) {
+  DEVMODEA mode{};
+  std::strcpy(mode.dmDeviceName, "FAKE");
+  mode.dmSize = sizeof(DEVMODEA);
+  mode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
+  mode.dmPelsWidth = width;
+  mode.dmPelsHeight = height;
+  mode.dmBitsPerPel = depth;
+  mode.dmDisplayFrequency = frequency;
+  return mode;
+}
+
+std::optional<std::string> Saved(const std::string& key) {
+  return platform::QuerySetting("Quendrel", "Restore", key);
+}
+
+int Run(const std::string& commandText) {
+  state.commandText = commandText;
+  try {
+    return CommandLineParse::Start();
+  } catch (const ProgramEnded& ended) {
+    return ended.exitStatus;
+  }
+}
+
+}  // namespace fake
+
+namespace platform {
+
+using fake::state;
+
+int32_t EnumDisplaySettingsA(const char* /*deviceName*/, int32_t modeNum, DEVMODEA* record) {
+  state.enumIndexes.push_back(modeNum);
+  const DEVMODEA* answer = nullptr;
+  if (modeNum == ENUM_CURRENT_SETTINGS && !state.currentReadFails) answer = &state.current;
+  if (modeNum >= 0 && static_cast<size_t>(modeNum) < state.modes.size()) answer = &state.modes[modeNum];
+  if (!answer) return 0;
+  // Like a platform whose depth field is 32 bits wide, fill its high half.
+  DevModeImage image = ToImage(*answer);
+  image[106] = 0xAB;
+  image[107] = 0xCD;
+  FromImage(image.data(), *record);
+  return 1;
+}
+
+int32_t ChangeDisplaySettingsA(DEVMODEA* record, uint32_t flags) {
+  state.changeImages.push_back(ToImage(*record));
+  state.changeFlags.push_back(flags);
+  if (state.changeResult < 0) return state.changeResult;
+  state.current.dmPelsWidth = record->dmPelsWidth;
+  state.current.dmPelsHeight = record->dmPelsHeight;
+  state.current.dmBitsPerPel = record->dmBitsPerPel;
+  state.current.dmDisplayFrequency = record->dmDisplayFrequency;
+  return state.changeResult;
+}
+
+std::optional<std::string> QuerySetting(const std::string& appName, const std::string& section,
+                                        const std::string& key) {
+  if (appName != "Quendrel") return std::nullopt;
+  const auto found = state.store.find({section, key});
+  if (found == state.store.end()) return std::nullopt;
+  return found->second;
+}
+
+void SaveSetting(const std::string& appName, const std::string& section, const std::string& key,
+                 const std::string& value) {
+  if (++state.saveAttempts == state.failingSave)
+    throw RuntimeError(ErrorKind::PlatformCallFailed, "save " + key + ": the fake store refuses");
+  if (appName != "Quendrel") throw RuntimeError(ErrorKind::PlatformCallFailed, "unexpected application " + appName);
+  state.saves.push_back({key, value});
+  state.store[{section, key}] = value;
+}
+
+void DeleteSetting(const std::string& appName, const std::string& section, const std::string& key) {
+  if (appName == "Quendrel") state.store.erase({section, key});
+}
+
+void ShowMessageBox(const std::string& text, const std::string& title, uint32_t style) {
+  state.messages.push_back({text, title, style});
+}
+
+void ReportError(const std::string& message) { state.errorReports.push_back(message); }
+
+std::string CommandText() { return state.commandText; }
+std::string ProgramDirectory() { return state.programDirectory; }
+char PathSeparator() { return static_cast<char>(std::filesystem::path::preferred_separator); }
+
+std::FILE* OpenForAppending(const std::string& path) {
+  state.openedFiles.push_back(path);
+  return std::fopen(path.c_str(), "ab");
+}
+
+void EndProgram(int exitStatus) { throw fake::ProgramEnded{exitStatus}; }
+
+}  // namespace platform

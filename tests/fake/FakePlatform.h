@@ -1,0 +1,66 @@
+#pragma once
+
+// The tests' platform: keeps the display, the settings store and the
+// messages in plain containers that tests set up and read directly, and
+// fails on demand. Files are real: the list file goes to a real folder.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "display/DEVMODEA.h"
+
+namespace fake {
+
+struct MessageBoxCall {
+  std::string text;
+  std::string title;
+  uint32_t style;
+};
+
+struct SettingSave {
+  std::string key;
+  std::string value;
+};
+
+struct Platform {
+  // Scripted display.
+  std::vector<DEVMODEA> modes;          ///< what enumeration by index reports
+  DEVMODEA current{};                   ///< the mode in force
+  bool currentReadFails = false;        ///< reading the mode in force returns 0
+  int32_t changeResult = 0;             ///< what ChangeDisplaySettingsA returns
+  // Scripted store: (section, key) -> value, for application "Quendrel" only.
+  std::map<std::tuple<std::string, std::string>, std::string> store;
+  int failingSave = 0;                  ///< which save attempt fails (1 for the first); 0 none
+  int saveAttempts = 0;
+  // Process.
+  std::string commandText;
+  std::string programDirectory;
+
+  // Records.
+  std::vector<DevModeImage> changeImages;  ///< every record handed to ChangeDisplaySettingsA
+  std::vector<uint32_t> changeFlags;
+  std::vector<SettingSave> saves;          ///< every store save, in order
+  std::vector<MessageBoxCall> messages;
+  std::vector<std::string> errorReports;
+  std::vector<int32_t> enumIndexes;        ///< every mode number asked for
+  std::vector<std::string> openedFiles;    ///< every path opened for appending
+};
+
+/// The fake's state; reset by Reset().
+Platform& State();
+void Reset();
+
+/// A mode with the four fields that the program reads and writes.
+DEVMODEA Mode(int32_t width, int32_t height, int16_t depth, int32_t frequency);
+
+/// The saved entry under "Quendrel"/"Restore"/`key`, if any.
+std::optional<std::string> Saved(const std::string& key);
+
+/// Runs the program's start-up on `commandText` as the real program would;
+/// returns its exit status, from a return or from EndProgram.
+int Run(const std::string& commandText);
+
+}  // namespace fake
