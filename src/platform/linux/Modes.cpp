@@ -1,0 +1,36 @@
+#include "platform/linux/Modes.h"
+
+#include <cmath>
+
+namespace platform {
+
+double RefreshRate(unsigned long dotClock, unsigned int hTotal, unsigned int vTotal, bool doubleScan,
+                   bool interlaced) {
+  double lines = vTotal;  // lines per frame
+  if (doubleScan) lines *= 2;
+  if (interlaced) lines /= 2;
+  if (hTotal == 0 || lines == 0) return 0;
+  return static_cast<double>(dotClock) / (static_cast<double>(hTotal) * lines);
+}
+
+int32_t WholeHz(double refresh) { return static_cast<int32_t>(std::lround(refresh)); }
+
+int ChooseMode(const std::vector<ModeEntry>& modes, int32_t width, int32_t height, int32_t refreshHz) {
+  const bool wantsDefault = refreshHz == 0 || refreshHz == 1;
+  int chosen = -1;
+  for (int i = 0; i < static_cast<int>(modes.size()); ++i) {
+    const ModeEntry& mode = modes[i];
+    if (mode.width != width || mode.height != height) continue;
+    if (wantsDefault) {
+      if (mode.preferred) return i;
+      if (chosen < 0) chosen = i;
+      continue;
+    }
+    if (WholeHz(mode.refresh) != refreshHz) continue;
+    if (chosen < 0 || std::fabs(mode.refresh - refreshHz) < std::fabs(modes[chosen].refresh - refreshHz))
+      chosen = i;
+  }
+  return chosen;
+}
+
+}  // namespace platform

@@ -1,0 +1,37 @@
+#pragma once
+
+// The output's modes as the display layer serves them, and the choice of a
+// mode for a requested size and refresh rate. Pure: no X calls, so the
+// rules can be tested on plain lists.
+
+#include <cstdint>
+#include <vector>
+
+namespace platform {
+
+/// One mode of the output's list, in the server's order.
+struct ModeEntry {
+  unsigned long id;     ///< the server's mode number (RRMode)
+  int32_t width;        ///< pixels
+  int32_t height;       ///< pixels
+  double refresh;       ///< Hz, exact
+  bool interlaced;
+  bool preferred;       ///< among the output's preferred modes
+};
+
+/// Returns a mode's refresh rate in Hz from its dot clock (Hz) and totals
+/// (pixels, lines): doublescan doubles the lines per frame, interlace
+/// halves them. Returns 0 when a total is 0.
+double RefreshRate(unsigned long dotClock, unsigned int hTotal, unsigned int vTotal, bool doubleScan,
+                   bool interlaced);
+
+/// Returns `refresh` rounded to the nearest whole Hz, as the mode list gives it.
+int32_t WholeHz(double refresh);
+
+/// Returns the index in `modes` of the mode of `width` by `height` whose
+/// refresh rate rounds to `refreshHz` (the nearest to it where several do,
+/// the first listed among equals); for `refreshHz` 0 or 1, the size's first
+/// preferred mode, else its first listed. Returns -1 when there is none.
+int ChooseMode(const std::vector<ModeEntry>& modes, int32_t width, int32_t height, int32_t refreshHz);
+
+}  // namespace platform

@@ -1,0 +1,273 @@
+#include "platform/linux/SettingsFile.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/linux/Handles.h"
+#include "runtime/RuntimeError.h"
+
+namespace platform {
+namespace {
+
+/// One line of the text: where it starts, and its content without the line
+/// break (and without a CR before it).
+struct Line {
+  size_t start;
+  size_t end;  // just past the line break, or the end of the text
+  std::string content;
+};
+
+std::vector<Line> SplitLines(const std::string& text) {
+  std::vector<Line> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t newline = text.find('\n', start);
+    const size_t end = newline == std::string::npos ? text.size() : newline + 1;
+    size_t contentEnd = newline == std::string::npos ? text.size() : newline;
+    if (contentEnd > start && text[contentEnd - 1] == '\r') --contentEnd;
+    lines.push_back({start, end, text.substr(start, contentEnd - start)});
+    start = end;
+  }
+  return lines;
+}
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+/// Returns the section that a "[Name]" line opens, or nothing for other lines.
+std::optional<std::string> SectionName(const std::string& line) {
+  const std::string trimmed = Trim(line);
+  if (trimmed.size() < 2 || trimmed.front() != '[' || trimmed.back() != ']') return std::nullopt;
+  return Trim(trimmed.substr(1, trimmed.size() - 2));
+}
+
+/// Returns the key of a "Key=Value" line, or nothing for other lines.
+std::optional<std::string> KeyName(const std::string& line) {
+  const std::string trimmed = Trim(line);
+  if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') return std::nullopt;
+  const size_t equals = trimmed.find('=');
+  if (equals == std::string::npos) return std::nullopt;
+  return Trim(trimmed.substr(0, equals));
+}
+
+/// Where a key sits in the text: its line, and where a new key of its
+/// section would go. -1 where there is none.
+struct Place {
+  int keyLine = -1;
+  int sectionLine = -1;
+  int lastKeyLine = -1;  // of the section
+};
+
+Place Find(const std::vector<Line>& lines, const std::string& section, const std::string& key) {
+  Place place;
+  bool inside = false;
+  for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+    if (const auto name = SectionName(lines[i].content)) {
+      if (inside) break;  // only the first section of that name counts
+      inside = SameName(*name, section);
+      if (inside) place.sectionLine = i;
+      continue;
+    }
+    if (!inside) continue;
+    const auto name = KeyName(lines[i].content);
+    if (!name) continue;
+    place.lastKeyLine = i;
+    if (SameName(*name, key)) {
+      place.keyLine = i;
+      break;
+    }
+  }
+  return place;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadIniValue(const std::string& text, const std::string& section,
+                                        const std::string& key) {
+  const std::vector<Line> lines = SplitLines(text);
+  const Place place = Find(lines, section, key);
+  if (place.keyLine < 0) return std::nullopt;
+  const std::string& line = lines[place.keyLine].content;
+  return Trim(line.substr(line.find('=') + 1));
+}
+
+std::string ReplaceIniValue(const std::string& text, const std::string& section, const std::string& key,
+                            const std::optional<std::string>& value) {
+  const std::vector<Line> lines = SplitLines(text);
+  const Place place = Find(lines, section, key);
+  if (place.keyLine >= 0) {
+    const Line& old = lines[place.keyLine];
+    // Keep the line's own break (CR LF or LF, or none at the very end).
+    const std::string ending = text.substr(old.start + old.content.size(), old.end - old.start - old.content.size());
+    const std::string replacement = value ? key + "=" + *value + (ending.empty() ? "\n" : ending) : "";
+    return text.substr(0, old.start) + replacement + text.substr(old.end);
+  }
+  if (!value) return text;
+  const std::string newLine = key + "=" + *value + "\n";
+  // A line without a break at the very end gets one before anything follows it.
+  const std::string joined = text.empty() || text.back() == '\n' ? text : text + "\n";
+  if (place.sectionLine < 0) return joined + "[" + section + "]\n" + newLine;
+  const Line& after = lines[place.lastKeyLine >= 0 ? place.lastKeyLine : place.sectionLine];
+  const size_t at = after.end == text.size() ? joined.size() : after.end;
+  return joined.substr(0, at) + newLine + joined.substr(at);
+}
+
+std::string SettingsPath(const std::string& application) {
+  const char* configHome = std::getenv("XDG_CONFIG_HOME");
+  std::string base;
+  if (configHome && configHome[0] == '/') {
+    base = configHome;  // relative values are to be ignored
+  } else {
+    const char* home = std::getenv("HOME");
+    const passwd* user = home && home[0] ? nullptr : getpwuid(getuid());
+    base = std::string(home && home[0] ? home : user ? user->pw_dir : "") + "/.config";
+  }
+  return base + "/" + application + "/settings.ini";
+}
+
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+RuntimeError SaveError(const std::string& path, const std::string& call, int error) {
+  return RuntimeError(ErrorKind::PlatformCallFailed,
+                      "save settings \"" + path + "\": " + call + ": " + std::strerror(error));
+}
+
+/// Reads the whole file at `path`; empty text when it is absent. Sets
+/// `error` to errno when it exists but cannot be read.
+std::string ReadWholeFile(const std::string& path, int* error) {
+  *error = 0;
+  FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.Get() < 0) {
+    if (errno != ENOENT) *error = errno;
+    return "";
+  }
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t count = read(file.Get(), buffer, sizeof buffer);
+    if (count == 0) return text;
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      *error = errno;
+      return "";
+    }
+    text.append(buffer, static_cast<size_t>(count));
+  }
+}
+
+/// Creates `directory` and its missing parents, private to the user.
+void MakeDirectories(const std::string& path, const std::string& directory) {
+  for (size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
+    const std::string part = directory.substr(0, slash);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) throw SaveError(path, "mkdir " + part, errno);
+    if (slash == std::string::npos) return;
+  }
+}
+
+/// Opens a new file beside `path` under a fresh name, never through a
+/// symbolic link; sets `tempPath` to its name.
+int CreateTempFile(const std::string& path, std::string* tempPath) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[6] = {};
+    if (getrandom(random, sizeof random, /*flags=*/0) != static_cast<ssize_t>(sizeof random))
+      throw SaveError(path, "getrandom", errno);
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2], random[3],
+                  random[4], random[5]);
+    *tempPath = path + suffix;
+    const int fd = open(tempPath->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) throw SaveError(*tempPath, "open", errno);
+  }
+  throw SaveError(path, "open a temporary file", EEXIST);
+}
+
+void WriteAll(int fd, const std::string& text, const std::string& path) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t count = write(fd, text.data() + done, text.size() - done);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) throw SaveError(path, "write", errno);
+    done += static_cast<size_t>(count);
+  }
+}
+
+/// Replaces the file at `path` by one holding `text`: a temporary file
+/// beside it, flushed to disk, renamed over it. Readers see the old file or
+/// the new one, never a part.
+void ReplaceFile(const std::string& path, const std::string& text) {
+  const std::string directory = path.substr(0, path.rfind('/'));
+  MakeDirectories(path, directory);
+  std::string tempPath;
+  FileDescriptor temp(CreateTempFile(path, &tempPath));
+  try {
+    WriteAll(temp.Get(), text, tempPath);
+    if (fsync(temp.Get()) != 0) throw SaveError(tempPath, "fsync", errno);
+    if (temp.Reset() != 0) throw SaveError(tempPath, "close", errno);
+    if (rename(tempPath.c_str(), path.c_str()) != 0) throw SaveError(path, "rename", errno);
+  } catch (...) {
+    unlink(tempPath.c_str());
+    throw;
+  }
+  // Make the rename itself durable; a failure here loses nothing already written.
+  FileDescriptor folder(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.Get() >= 0) fsync(folder.Get());
+}
+
+void ChangeSetting(const std::string& appName, const std::string& section, const std::string& key,
+                   const std::optional<std::string>& value) {
+  const std::string path = SettingsPath(appName);
+  if (value && value->find_first_of("\r\n") != std::string::npos)
+    throw RuntimeError(ErrorKind::PlatformCallFailed,
+                       "save settings \"" + path + "\": the value of " + key + " holds a line break");
+  int error = 0;
+  const std::string text = ReadWholeFile(path, &error);
+  // Writing over a file that could not be read would lose its other lines.
+  if (error != 0) throw SaveError(path, "read", error);
+  const std::string changed = ReplaceIniValue(text, section, key, value);
+  if (changed != text) ReplaceFile(path, changed);
+}
+
+}  // namespace
+
+std::optional<std::string> QuerySetting(const std::string& appName, const std::string& section,
+                                        const std::string& key) {
+  int error = 0;
+  return ReadIniValue(ReadWholeFile(SettingsPath(appName), &error), section, key);
+}
+
+void SaveSetting(const std::string& appName, const std::string& section, const std::string& key,
+                 const std::string& value) {
+  ChangeSetting(appName, section, key, value);
+}
+
+void DeleteSetting(const std::string& appName, const std::string& section, const std::string& key) {
+  ChangeSetting(appName, section, key, std::nullopt);
+}
+
+}  // namespace platform

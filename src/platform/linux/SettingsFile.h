@@ -1,0 +1,30 @@
+#pragma once
+
+// The settings store on Linux: one INI text file per application,
+// ${XDG_CONFIG_HOME:-$HOME/.config}/<application>/settings.ini, with
+// "[Section]" lines and "Key=Value" lines. The text functions are pure, so
+// that tests and fuzzers can drive them on any text.
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+/// Returns the value of the first `key` line in the first `section` of the
+/// INI text `text`, without blanks around it, or nothing when there is none.
+/// Names compare without regard to ASCII case; lines starting with ';' or
+/// '#' are comments.
+std::optional<std::string> ReadIniValue(const std::string& text, const std::string& section,
+                                        const std::string& key);
+
+/// Returns `text` with the first `key` line of `section` replaced by
+/// "key=value", or removed when `value` is nothing. Every other line keeps
+/// its bytes. A new key goes after the section's last key line; a new
+/// section goes at the end. Removing what is absent returns `text` as it was.
+std::string ReplaceIniValue(const std::string& text, const std::string& section, const std::string& key,
+                            const std::optional<std::string>& value);
+
+/// Returns the path of `application`'s settings file.
+std::string SettingsPath(const std::string& application);
+
+}  // namespace platform
