@@ -121,17 +121,19 @@ std::string ReplaceIniValue(const std::string& text, const std::string& section,
     const Line& old = lines[place.keyLine];
     // Keep the line's own break (CR LF or LF, or none at the very end).
     const std::string ending = text.substr(old.start + old.content.size(), old.end - old.start - old.content.size());
-    const std::string replacement = value ? key + "=" + *value + (ending.empty() ? "\n" : ending) : "";
+    const std::string replacement = value ? key + "=" + *value + ending : "";
     return text.substr(0, old.start) + replacement + text.substr(old.end);
   }
   if (!value) return text;
-  const std::string newLine = key + "=" + *value + "\n";
-  // A line without a break at the very end gets one before anything follows it.
-  const std::string joined = text.empty() || text.back() == '\n' ? text : text + "\n";
-  if (place.sectionLine < 0) return joined + "[" + section + "]\n" + newLine;
+  // New lines follow the file's own line breaks.
+  const std::string lineBreak = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+  const std::string newLine = key + "=" + *value + lineBreak;
+  // A last line without a break gets one before anything follows it.
+  const std::string joined = text.empty() || text.back() == '\n' ? text : text + lineBreak;
+  if (place.sectionLine < 0) return joined + "[" + section + "]" + lineBreak + newLine;
   const Line& after = lines[place.lastKeyLine >= 0 ? place.lastKeyLine : place.sectionLine];
-  const size_t at = after.end == text.size() ? joined.size() : after.end;
-  return joined.substr(0, at) + newLine + joined.substr(at);
+  if (after.end == text.size()) return joined + newLine;
+  return text.substr(0, after.end) + newLine + text.substr(after.end);
 }
 
 std::string SettingsPath(const std::string& application) {
