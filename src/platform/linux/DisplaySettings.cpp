@@ -216,9 +216,8 @@ bool Apply(const DisplayState& state, const ModeEntry& mode) {
   const Size final = applied ? target : now;
   if (final != grown) SetScreenSize(display, now, final);
   XUngrabServer(display);
-  XSync(display, /*discard=*/False);
-  if (status != RRSetConfigSuccess) return false;
-  return lastXError == Success;
+  XSync(display, /*discard=*/False);  // errors of the resize arrive by now
+  return applied && lastXError == Success;
 }
 
 }  // namespace
