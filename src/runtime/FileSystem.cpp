@@ -36,6 +36,9 @@ void ForceDeleteFile(const std::string& path) {
 
 TextStream::TextStream(const std::string& path) : path_(path), file_(platform::OpenForAppending(path)) {
   if (!file_) throw FileError("open for appending", path, std::strerror(errno));
+  // Lines go out whole, one write each: a buffer would cost a look at the
+  // file per open and gain nothing for a file that is closed after one line.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
 }
 
 TextStream::~TextStream() {
@@ -43,7 +46,8 @@ TextStream::~TextStream() {
 }
 
 void TextStream::WriteLine(const std::string& line) {
-  if (std::fputs(line.c_str(), file_) < 0 || std::fputs("\r\n", file_) < 0)
+  const std::string text = line + "\r\n";
+  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size())
     throw FileError("write", path_, std::strerror(errno));
 }
 
