@@ -67,18 +67,19 @@ run_with_window() {
   local title=$1
   shift
   (cd "$folder" && timeout 60 wine "$program" "$@" </dev/null >>"$work/wine.log" 2>&1) &
-  local pid=$! window=
-  for _ in $(seq 200); do
-    window=$(xdotool search --name "^${title}\$" 2>/dev/null | head -n 1)
-    [ -n "$window" ] && break
+  local pid=$! window= seen=
+  # The window may be listed before it can take the focus: press Return
+  # until the program has ended.
+  for _ in $(seq 300); do
     kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
+    window=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n 1)
+    if [ -n "$window" ]; then
+      seen=yes
+      xdotool windowfocus --sync "$window" key Return 2>/dev/null
+    fi
+    sleep 0.2
   done
-  if [ -z "$window" ]; then
-    fail "no window titled '$title' appeared"
-  else
-    xdotool windowfocus --sync "$window" key Return
-  fi
+  [ -n "$seen" ] || fail "no window titled '$title' appeared"
   wait "$pid"
   status=$?
 }
