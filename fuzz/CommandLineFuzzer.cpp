@@ -59,13 +59,23 @@ constexpr size_t kModeCount = sizeof kModes / sizeof kModes[0];
     }                                                                           \
   } while (0)
 
+/// The fake's program directory: a real folder made once per run, for the
+/// list file, and removed when the run ends.
+char programDirectory[] = "/tmp/vistrel-fuzz.XXXXXX";
+
+void RemoveProgramDirectory() {
+  std::remove((std::string(programDirectory) + "/output.txt").c_str());
+  rmdir(programDirectory);
+}
+
 std::string ProgramDirectory() {
-  static const std::string directory = [] {
-    char pattern[] = "/tmp/vistrel-fuzz.XXXXXX";
-    CHECK(mkdtemp(pattern) != nullptr);
-    return std::string(pattern);
+  static const bool made = [] {
+    CHECK(mkdtemp(programDirectory) != nullptr);
+    std::atexit(RemoveProgramDirectory);
+    return true;
   }();
-  return directory;
+  (void)made;
+  return programDirectory;
 }
 
 /// The split that the command line must give: words between blanks and
