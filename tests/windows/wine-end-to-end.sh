@@ -168,7 +168,8 @@ begin "numeric command changes the X server's mode and saves the old one"
 run -768 -1024 -32 -60 -1
 expect_status 0
 [ "$(x_mode)" = "1024x768@60" ] || fail "xrandr reports $(x_mode), expected 1024x768@60"
-[ "$(saved_mode)" = "$(as_entries "$start_mode")" ] || fail "entries $(saved_mode), expected $(as_entries "$start_mode")"
+start_entries=$(as_entries "$start_mode")
+[ "$(saved_mode)" = "$start_entries" ] || fail "entries $(saved_mode), expected $start_entries"
 
 begin "two restores alternate"
 run -restore
@@ -178,7 +179,7 @@ expect_status 0
 run -RESTORE
 expect_status 0
 [ "$(x_mode)" = "1024x768@60" ] || fail "after the second restore xrandr reports $(x_mode)"
-[ "$(saved_mode)" = "$(as_entries "$start_mode")" ] || fail "entries $(saved_mode) after the second restore"
+[ "$(saved_mode)" = "$start_entries" ] || fail "entries $(saved_mode) after the second restore"
 
 begin "a mode Wine refuses: exit 3, entries as they were"
 before_entries=$(saved_mode)

@@ -88,7 +88,7 @@ std::string SubKey(const std::string& appName, const std::string& section) {
 /// (below HKEY_CURRENT_USER) and its value `name`.
 RuntimeError RegistryError(const char* call, const std::string& key, const std::string& name, ::LSTATUS code) {
   return RuntimeError(ErrorKind::PlatformCallFailed,
-                      std::string(call) + " HKEY_CURRENT_USER\\" + key + " value " + name + ": " +
+                      std::string(call) + " \"HKEY_CURRENT_USER\\" + key + "\" value \"" + name + "\": " +
                           ErrorText(static_cast<::DWORD>(code)));
 }
 
