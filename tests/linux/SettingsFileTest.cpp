@@ -56,6 +56,10 @@ TEST(ReplaceIniValueTest, AddsNewKeysAfterTheSectionsLastKey) {
   EXPECT_EQ(ReplaceIniValue("[Restore]\nA=1\n\n[Next]\n", "Restore", "B", "2"), "[Restore]\nA=1\nB=2\n\n[Next]\n");
   EXPECT_EQ(ReplaceIniValue("[Restore]\r\n[Next]\r\n", "Restore", "B", "2"), "[Restore]\r\nB=2\r\n[Next]\r\n");
   EXPECT_EQ(ReplaceIniValue("[Restore]\nA=1", "Restore", "B", "2"), "[Restore]\nA=1\nB=2\n");
+  // A lone CR at the very end stays a line break; it must not end up in A's value.
+  const std::string afterLoneCr = ReplaceIniValue("[Restore]\r\nA=1\r", "Restore", "B", "2");
+  EXPECT_EQ(afterLoneCr, "[Restore]\r\nA=1\r\nB=2\r\n");
+  EXPECT_EQ(ReadIniValue(afterLoneCr, "Restore", "A"), "1");
 }
 
 TEST(ReplaceIniValueTest, AddsAMissingSectionAtTheEnd) {

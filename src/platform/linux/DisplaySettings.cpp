@@ -42,6 +42,18 @@ int RecordXError(Display*, XErrorEvent* event) {
   return 0;
 }
 
+// A connection that the server closes is an I/O error, whose default handler
+// ends the program in the middle of a change, before the saved mode could be
+// put back. These record it instead; every later request then fails at once.
+bool connectionLost = false;
+
+int RecordIOError(Display*) {
+  connectionLost = true;
+  return 0;
+}
+
+void KeepRunning(Display*, void* /*userData*/) { connectionLost = true; }
+
 std::string DisplayText() {
   const char* name = XDisplayName(/*string=*/nullptr);
   return "\"" + std::string(name ? name : "") + "\"";
@@ -111,6 +123,8 @@ void Load(DisplayState& state) {
   Display* display = state.display.get();
   if (!display) return SayUnusable("cannot open display " + DisplayText());
   XSetErrorHandler(RecordXError);
+  XSetIOErrorHandler(RecordIOError);
+  XSetIOErrorExitHandler(display, KeepRunning, /*user_data=*/nullptr);
   int eventBase = 0, errorBase = 0, major = 0, minor = 0;
   if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor))
     return SayUnusable("display " + DisplayText() + " has no RandR extension");
@@ -217,6 +231,10 @@ bool Apply(const DisplayState& state, const ModeEntry& mode) {
   if (final != grown) SetScreenSize(display, now, final);
   XUngrabServer(display);
   XSync(display, /*discard=*/False);  // errors of the resize arrive by now
+  if (connectionLost) {
+    SayUnusable("lost the connection to display " + DisplayText());
+    return false;
+  }
   return applied && lastXError == Success;
 }
 

@@ -128,8 +128,10 @@ std::string ReplaceIniValue(const std::string& text, const std::string& section,
   // New lines follow the file's own line breaks.
   const std::string lineBreak = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
   const std::string newLine = key + "=" + *value + lineBreak;
-  // A last line without a break gets one before anything follows it.
-  const std::string joined = text.empty() || text.back() == '\n' ? text : text + lineBreak;
+  // A last line without a break gets one before anything follows it; a
+  // lone CR at the very end is made whole, not left inside the line.
+  const std::string joined =
+      text.empty() || text.back() == '\n' ? text : text + (text.back() == '\r' ? "\n" : lineBreak);
   if (place.sectionLine < 0) return joined + "[" + section + "]" + lineBreak + newLine;
   const Line& after = lines[place.lastKeyLine >= 0 ? place.lastKeyLine : place.sectionLine];
   if (after.end == text.size()) return joined + newLine;
