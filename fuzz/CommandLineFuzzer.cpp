@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "Check.h"
 #include "display/DEVMODEA.h"
 #include "fake/FakePlatform.h"
 #include "report/Form1.h"
@@ -49,15 +50,6 @@ const DEVMODEA kModes[] = {
     fake::Mode(16777217, 3, 16, -1),    fake::Mode(800, 600, 24, 59),
 };
 constexpr size_t kModeCount = sizeof kModes / sizeof kModes[0];
-
-/// Stops the run so that libFuzzer keeps the input that broke a promise.
-#define CHECK(condition)                                                        \
-  do {                                                                          \
-    if (!(condition)) {                                                         \
-      std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                             \
-    }                                                                           \
-  } while (0)
 
 /// The fake's program directory: a real folder made once per run, for the
 /// list file, and removed when the run ends.

@@ -11,23 +11,15 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "Check.h"
 #include "runtime/Numbers.h"
 #include "runtime/RuntimeError.h"
 
 namespace {
-
-#define CHECK(condition)                                                        \
-  do {                                                                          \
-    if (!(condition)) {                                                         \
-      std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                             \
-    }                                                                           \
-  } while (0)
 
 /// Longest prefix checked piece by piece; the scan is quadratic.
 constexpr size_t kPrefixScanLimit = 300;

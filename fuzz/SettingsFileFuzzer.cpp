@@ -9,23 +9,14 @@
 // dropped: the store refuses line breaks in values); the rest is the file.
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "Check.h"
 #include "platform/linux/SettingsFile.h"
 
 namespace {
-
-#define CHECK(condition)                                                        \
-  do {                                                                          \
-    if (!(condition)) {                                                         \
-      std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                             \
-    }                                                                           \
-  } while (0)
 
 const char* const kSections[] = {"Restore", "restore", "Other", "Restore"};
 const char* const kKeys[] = {"OldWidth", "OldHeight", "OldBPP", "OldRefresh", "oldwidth", "Else", "OldWidth",

@@ -8,7 +8,8 @@
 #   tests/xserver/with-xserver tests/windows-faults/wine-store-faults.sh VISTREL_EXE BOX_TEXT_EXE
 #
 # Needs DISPLAY (a private X server: with-xserver starts one), wine and
-# xrandr. Prints one line per case; exits 1 if any failed.
+# xrandr. The Wine prefix and the case helpers come from
+# tests/windows/wine-lib.sh. Prints one line per case; exits 1 if any failed.
 set -u
 
 if [ $# -ne 2 ] || [ -z "${DISPLAY:-}" ]; then
@@ -16,60 +17,19 @@ if [ $# -ne 2 ] || [ -z "${DISPLAY:-}" ]; then
   exit 2
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vistrel-wine-faults.XXXXXX") || exit 1
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; rm -rf "$work"' EXIT
-
-if ! wineboot -i >"$work/wineboot.log" 2>&1; then
-  echo "wineboot -i failed:" >&2
-  cat "$work/wineboot.log" >&2
-  exit 1
-fi
-wineserver -p </dev/null >/dev/null 2>&1
-
-folder=$WINEPREFIX/drive_c/vistrel
-mkdir -p "$folder"
-cp "$1" "$folder/vistrel.exe"
+# shellcheck source=tests/windows/wine-lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../windows/wine-lib.sh"
+wine_start vistrel-wine-faults "$1"
 cp "$2" "$folder/box_text.exe"
-store='HKCU\Software\Quendrel\Restore'
-
-failures=0
-case_name=
-fail() {
-  echo "FAIL $case_name: $*"
-  failures=$((failures + 1))
-}
-begin() {
-  case_name=$1
-  echo "---- $case_name"
-}
-
-# Runs the program with ARGS; sets `status`.
-run() {
-  (cd "$folder" && timeout 60 wine 'C:\vistrel\vistrel.exe' "$@" </dev/null >>"$work/wine.log" 2>&1)
-  status=$?
-}
 
 # Runs the program with ARGS, answers its error report; sets `status` and
 # `report` (the report's text, empty when none appeared).
 run_reporting() {
-  (cd "$folder" && timeout 60 wine 'C:\vistrel\vistrel.exe' "$@" </dev/null >>"$work/wine.log" 2>&1) &
+  wine_program "$@" &
   local pid=$!
   report=$(cd "$folder" && wine box_text.exe Vistrel 30 2>>"$work/wine.log" | tr -d '\r')
   wait "$pid"
   status=$?
-}
-
-expect_status() {
-  [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"
-}
-
-x_mode() {
-  xrandr --current | awk '/\*/ {
-    for (i = 2; i <= NF; i++) if ($i ~ /\*/) { rate = $i; gsub(/[*+]/, "", rate) }
-    printf "%s@%.0f\n", $1, rate; exit }'
 }
 
 # The store's values as "NAME TYPE DATA" lines, sorted: types are checked too.
@@ -85,7 +45,7 @@ set_value() {  # NAME TYPE DATA
 # the display back at its start mode.
 start_x_mode=
 fresh_store() {
-  wine reg delete 'HKCU\Software\Quendrel' /f >/dev/null 2>&1
+  forget_saved_mode
   run -768 -1024 -32 -60 -1
   run -restore
   [ "$(x_mode)" = "$start_x_mode" ] || fail "setup: display at $(x_mode), not $start_x_mode"
@@ -143,10 +103,4 @@ fresh_store
 set_value OldBPP REG_DWORD 32
 check_fault 'OldBPP'
 
-echo "----"
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed; Wine's output:"
-  cat "$work/wine.log"
-  exit 1
-fi
-echo "all cases passed"
+wine_finish

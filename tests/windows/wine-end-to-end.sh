@@ -7,7 +7,8 @@
 # Needs DISPLAY (a private X server: with-xserver starts one), wine, xrandr
 # and xdotool. Makes a Wine prefix in a temporary folder, keeps its wine
 # server running for all cases and ends it, with every Wine process of the
-# prefix, on the way out. Prints one line per case; exits 1 if any failed.
+# prefix, on the way out (wine-lib.sh, beside this script). Prints one line
+# per case; exits 1 if any failed.
 set -u
 
 if [ $# -ne 2 ] || [ -z "${DISPLAY:-}" ]; then
@@ -16,57 +17,24 @@ if [ $# -ne 2 ] || [ -z "${DISPLAY:-}" ]; then
 fi
 vistrel_exe=$1
 helper_exe=$2
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/vistrel-wine.XXXXXX") || exit 1
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-# No .NET or Gecko installers, no desktop menu entries.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; rm -rf "$work"' EXIT
-
-if ! wineboot -i >"$work/wineboot.log" 2>&1; then
-  echo "wineboot -i failed:" >&2
-  cat "$work/wineboot.log" >&2
-  exit 1
-fi
-# One wine server for the whole run, until wineserver -k above.
-wineserver -p </dev/null >/dev/null 2>&1
+# shellcheck source=tests/windows/wine-lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/wine-lib.sh"
+wine_start vistrel-wine "$vistrel_exe"
 
 # The program and the helper sit in C:\vistrel. A second copy of the program
 # sits in a folder whose name has a blank and a command word in it: only a
 # program name read as Windows reads it keeps that word out of the arguments.
-folder=$WINEPREFIX/drive_c/vistrel
 odd_folder="$WINEPREFIX/drive_c/Vistrel -restore"
-mkdir -p "$folder" "$odd_folder"
-cp "$vistrel_exe" "$folder/vistrel.exe"
+mkdir -p "$odd_folder"
 cp "$vistrel_exe" "$odd_folder/vistrel.exe"
 cp "$helper_exe" "$folder/mode_helper.exe"
-program='C:\vistrel\vistrel.exe'
-store='HKCU\Software\Quendrel\Restore'
-
-failures=0
-case_name=
-fail() {
-  echo "FAIL $case_name: $*"
-  failures=$((failures + 1))
-}
-begin() {
-  case_name=$1
-  echo "---- $case_name"
-}
-
-# Runs the program with ARGS (no window expected); sets `status`.
-run() {
-  (cd "$folder" && timeout 60 wine "$program" "$@" </dev/null >>"$work/wine.log" 2>&1)
-  status=$?
-}
 
 # Runs the program with ARGS, waits for a window titled exactly TITLE, checks
 # that it is there, dismisses it with the Return key; sets `status`.
 run_with_window() {
   local title=$1
   shift
-  (cd "$folder" && timeout 60 wine "$program" "$@" </dev/null >>"$work/wine.log" 2>&1) &
+  wine_program "$@" &
   local pid=$! window= seen=
   # The window may be listed before it can take the focus: press Return
   # until the program has ended.
@@ -84,17 +52,6 @@ run_with_window() {
   status=$?
 }
 
-expect_status() {
-  [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"
-}
-
-# The X server's mode in force as WIDTHxHEIGHT@HZ (rate rounded), from xrandr.
-x_mode() {
-  xrandr --current | awk '/\*/ {
-    for (i = 2; i <= NF; i++) if ($i ~ /\*/) { rate = $i; gsub(/[*+]/, "", rate) }
-    printf "%s@%.0f\n", $1, rate; exit }'
-}
-
 # The mode in force as Wine reports it: WIDTHxHEIGHTxBPP@HZ.
 wine_mode() {
   (cd "$folder" && wine mode_helper.exe current | tr -d '\r')
@@ -110,10 +67,6 @@ saved_mode() {
     line="$line ${value:--}"
   done
   echo "${line# }"
-}
-
-forget_saved_mode() {
-  wine reg delete 'HKCU\Software\Quendrel' /f >/dev/null 2>&1
 }
 
 # "W H BPP HZ" of a WIDTHxHEIGHTxBPP@HZ mode, as the saved entries hold it.
@@ -199,10 +152,4 @@ expect_status 3
 [ "$(saved_mode)" = "- - - -" ] || fail "entries saved: $(saved_mode)"
 forget_saved_mode
 
-echo "----"
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed; Wine's output:"
-  cat "$work/wine.log"
-  exit 1
-fi
-echo "all cases passed"
+wine_finish
