@@ -28,6 +28,16 @@ class MainTest : public ::testing::Test {
     EXPECT_TRUE(State().changeImages.empty());
     EXPECT_TRUE(State().saves.empty());
   }
+
+  /// Runs `commandText`; expects one error report that holds each of
+  /// `parts`, and nothing saved or changed.
+  void ExpectErrorReport(const std::string& commandText, std::initializer_list<const char*> parts) const {
+    EXPECT_EQ(fake::Run(commandText), kExitError) << commandText;
+    ASSERT_EQ(State().errorReports.size(), 1u) << commandText;
+    for (const char* part : parts)
+      EXPECT_NE(State().errorReports[0].find(part), std::string::npos) << State().errorReports[0];
+    ExpectNothingTouched();
+  }
 };
 
 TEST_F(MainTest, UsageWarningForACommandLineWithoutArguments) {
@@ -67,17 +77,11 @@ TEST_F(MainTest, NumericCommandTakesHeightBeforeWidthAndIgnoresTheMonitor) {
 }
 
 TEST_F(MainTest, NumericCommandWithFourValuesIsAnIndexErrorBeforeAnythingIsSaved) {
-  EXPECT_EQ(fake::Run("-768 -1024 -32 -60"), kExitError);
-  ASSERT_EQ(State().errorReports.size(), 1u);
-  EXPECT_NE(State().errorReports[0].find("needs 5 values"), std::string::npos) << State().errorReports[0];
-  EXPECT_NE(State().errorReports[0].find("got 4"), std::string::npos) << State().errorReports[0];
-  ExpectNothingTouched();
+  ExpectErrorReport("-768 -1024 -32 -60", {"needs 5 values", "got 4"});
 }
 
 TEST_F(MainTest, NumericValueBeyondSinglePrecisionIsReported) {
-  EXPECT_EQ(fake::Run("-768 -1e39 -32 -60 -1"), kExitError);
-  EXPECT_EQ(State().errorReports.size(), 1u);
-  ExpectNothingTouched();
+  ExpectErrorReport("-768 -1e39 -32 -60 -1", {"width -1e39", "single precision"});
 }
 
 TEST_F(MainTest, TwoRestoresAlternateBetweenTwoModes) {
@@ -99,10 +103,7 @@ TEST_F(MainTest, TwoRestoresAlternateBetweenTwoModes) {
 }
 
 TEST_F(MainTest, RestoreWithNothingSavedIsAConversionErrorThatChangesNothing) {
-  EXPECT_EQ(fake::Run("-restore"), kExitError);
-  ASSERT_EQ(State().errorReports.size(), 1u);
-  EXPECT_NE(State().errorReports[0].find("no saved display mode"), std::string::npos) << State().errorReports[0];
-  ExpectNothingTouched();
+  ExpectErrorReport("-restore", {"no saved display mode"});
 }
 
 TEST_F(MainTest, RestoreOfAnEntryEditedToAWordNamesTheEntry) {
@@ -110,11 +111,7 @@ TEST_F(MainTest, RestoreOfAnEntryEditedToAWordNamesTheEntry) {
                    {{"Restore", "OldHeight"}, "tall"},
                    {{"Restore", "OldBPP"}, "32"},
                    {{"Restore", "OldRefresh"}, "75"}};
-  EXPECT_EQ(fake::Run("-restore"), kExitError);
-  ASSERT_EQ(State().errorReports.size(), 1u);
-  EXPECT_NE(State().errorReports[0].find("OldHeight"), std::string::npos) << State().errorReports[0];
-  EXPECT_NE(State().errorReports[0].find("\"tall\""), std::string::npos) << State().errorReports[0];
-  ExpectNothingTouched();
+  ExpectErrorReport("-restore", {"OldHeight", "\"tall\""});
 }
 
 TEST_F(MainTest, RefusedChangeExitsWithThreeAndNoMessage) {

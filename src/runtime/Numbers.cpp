@@ -69,7 +69,7 @@ double LeadingNumber(const std::string& text) {
 float DoubleToSingle(double value) {
   if (std::fabs(value) > std::numeric_limits<float>::max()) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
+    std::snprintf(text, sizeof text, "%.9g", value);
     throw OverflowError(std::string("the number ") + text + " is beyond the range of single precision");
   }
   return static_cast<float>(value);

@@ -34,7 +34,14 @@ constexpr const char* kUsageText =
 /// Height, width, depth, refresh rate and monitor, in command-line order.
 constexpr int kNumericValues = 5;
 
-float LeadingSingle(const std::string& text) { return runtime::DoubleToSingle(runtime::LeadingNumber(text)); }
+/// The number at the start of the argument `text`, which gives `what`.
+float LeadingSingle(const std::string& text, const char* what) {
+  try {
+    return runtime::DoubleToSingle(runtime::LeadingNumber(text));
+  } catch (const RuntimeError& error) {
+    throw RuntimeError(error.kind, std::string("the ") + what + " -" + text + ": " + error.what());
+  }
+}
 
 int ApplyRequestedMode() {
   const bool changed = ApplyDisplayMode(RequestedMode.Width, RequestedMode.Height, RequestedMode.Depth,
@@ -50,11 +57,11 @@ int NumericCommand() {
     throw RuntimeError(ErrorKind::IndexOutOfRange,
                        "the numeric command needs " + std::to_string(kNumericValues) +
                            " values (-height -width -depth -refreshrate -monitor), got " + std::to_string(given));
-  RequestedMode.Height = LeadingSingle(CommandArgs[1]);
-  RequestedMode.Width = LeadingSingle(CommandArgs[2]);
-  RequestedMode.Depth = LeadingSingle(CommandArgs[3]);
-  RequestedMode.RefreshRate = LeadingSingle(CommandArgs[4]);
-  LeadingSingle(CommandArgs[5]);  // the monitor: read like the others, then unused
+  RequestedMode.Height = LeadingSingle(CommandArgs[1], "height");
+  RequestedMode.Width = LeadingSingle(CommandArgs[2], "width");
+  RequestedMode.Depth = LeadingSingle(CommandArgs[3], "depth");
+  RequestedMode.RefreshRate = LeadingSingle(CommandArgs[4], "refresh rate");
+  LeadingSingle(CommandArgs[5], "monitor");  // read like the others, then unused
   return ApplyRequestedMode();
 }
 
