@@ -151,9 +151,6 @@ std::string SettingsPath(const std::string& application) {
   return base + "/" + application + "/settings.ini";
 }
 
-}  // namespace platform
-
-namespace platform {
 namespace {
 
 RuntimeError SaveError(const std::string& path, const std::string& call, int error) {
