@@ -1,8 +1,8 @@
 #include "display/ApplyDisplayMode.h"
 
-#include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "display/DEVMODEA.h"
 #include "display/SavedMode.h"
@@ -13,44 +13,25 @@
 namespace CommandLineParse {
 namespace {
 
-/// The four saved entries as they stood, absent ones as nothing.
-using SavedEntries = std::array<std::optional<std::string>, 4>;
-
-SavedEntries ReadSavedEntries() {
-  SavedEntries entries;
-  for (size_t i = 0; i < entries.size(); ++i)
-    entries[i] = platform::QuerySetting(SavedMode::kAppName, SavedMode::kSection, SavedMode::kKeys[i]);
+/// The saved entries as they stood, absent ones as nothing.
+std::vector<platform::SettingEntry> ReadSavedEntries() {
+  std::vector<platform::SettingEntry> entries;
+  for (const char* key : SavedMode::kKeys)
+    entries.push_back({key, platform::QuerySetting(SavedMode::kAppName, SavedMode::kSection, key)});
   return entries;
 }
 
-/// Puts the entries back as they were; best effort, since this already runs
-/// on the way out of a failed change.
-void PutBackSavedEntries(const SavedEntries& entries) {
-  for (size_t i = 0; i < entries.size(); ++i) {
-    try {
-      if (entries[i])
-        platform::SaveSetting(SavedMode::kAppName, SavedMode::kSection, SavedMode::kKeys[i], *entries[i]);
-      else
-        platform::DeleteSetting(SavedMode::kAppName, SavedMode::kSection, SavedMode::kKeys[i]);
-    } catch (const RuntimeError&) {
-    }
-  }
-}
-
-/// The texts to save for the mode in force, in the order of SavedMode::kKeys.
+/// The entries to save for the mode in force, in the order of SavedMode::kKeys.
 /// Throws Overflow for a refresh rate beyond 16 bits.
-std::array<std::string, 4> SavedTexts(const DEVMODEA& modeInForce) {
+std::vector<platform::SettingEntry> OldModeEntries(const DEVMODEA& modeInForce) {
   const float oldWidth = static_cast<float>(modeInForce.dmPelsWidth);
   const float oldHeight = static_cast<float>(modeInForce.dmPelsHeight);
   const int16_t oldDepth = modeInForce.dmBitsPerPel;
   const int16_t oldRefresh = runtime::NarrowToInt16(modeInForce.dmDisplayFrequency);
-  return {runtime::SingleToText(oldWidth), runtime::SingleToText(oldHeight), runtime::IntegerToText(oldDepth),
-          runtime::IntegerToText(oldRefresh)};
-}
-
-void SaveEntries(const std::array<std::string, 4>& texts) {
-  for (size_t i = 0; i < texts.size(); ++i)
-    platform::SaveSetting(SavedMode::kAppName, SavedMode::kSection, SavedMode::kKeys[i], texts[i]);
+  return {{SavedMode::kOldWidth, runtime::SingleToText(oldWidth)},
+          {SavedMode::kOldHeight, runtime::SingleToText(oldHeight)},
+          {SavedMode::kOldBPP, runtime::IntegerToText(oldDepth)},
+          {SavedMode::kOldRefresh, runtime::IntegerToText(oldRefresh)}};
 }
 
 /// Walks the supported modes into `record`; none is kept, the record holds
@@ -71,11 +52,11 @@ bool ApplyDisplayMode(const float& width, const float& height, const float& dept
   const int32_t read = platform::EnumDisplaySettingsA(/*deviceName=*/nullptr, platform::ENUM_CURRENT_SETTINGS, &record);
   if ((read & 0xFFFF) == 0) return false;  // saving what was not read would lose the way back
 
-  std::optional<SavedEntries> before;
+  std::optional<std::vector<platform::SettingEntry>> before;
   try {
-    const std::array<std::string, 4> oldTexts = SavedTexts(record);
+    const std::vector<platform::SettingEntry> oldMode = OldModeEntries(record);
     before = ReadSavedEntries();
-    SaveEntries(oldTexts);
+    platform::SaveSettings(SavedMode::kAppName, SavedMode::kSection, oldMode);
     WalkSupportedModes(record);
     record.dmFields = DM_LOGPIXELS | DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
     record.dmPelsWidth = runtime::RoundToInt32(width);
@@ -86,7 +67,14 @@ bool ApplyDisplayMode(const float& width, const float& height, const float& dept
   } catch (const RuntimeError&) {
     // Abandoned silently; the saved mode is put back below.
   }
-  if (before) PutBackSavedEntries(*before);
+  // Put the saved mode back as it was, absent entries removed; best effort,
+  // since this already runs on the way out of a failed change.
+  if (before) {
+    try {
+      platform::SaveSettings(SavedMode::kAppName, SavedMode::kSection, *before);
+    } catch (const RuntimeError&) {
+    }
+  }
   return false;
 }
 

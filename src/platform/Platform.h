@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "display/DEVMODEA.h"
 
@@ -42,14 +43,16 @@ int32_t ChangeDisplaySettingsA(DEVMODEA* record, uint32_t flags);
 std::optional<std::string> QuerySetting(const std::string& appName, const std::string& section,
                                         const std::string& key);
 
-/// Saves `value` under the three names. Throws RuntimeError
-/// (PlatformCallFailed) when it cannot be written.
-void SaveSetting(const std::string& appName, const std::string& section, const std::string& key,
-                 const std::string& value);
+/// One entry of a save: the key, and its text or nothing to remove the key.
+struct SettingEntry {
+  std::string key;
+  std::optional<std::string> value;
+};
 
-/// Removes the value under the three names, if any. Throws RuntimeError
-/// (PlatformCallFailed) when it cannot be removed.
-void DeleteSetting(const std::string& appName, const std::string& section, const std::string& key);
+/// Writes `entries` under the two names, in their order, as one save: on
+/// Linux the store holds all of them or, when this throws, none. Throws
+/// RuntimeError (PlatformCallFailed) when they cannot be written.
+void SaveSettings(const std::string& appName, const std::string& section, const std::vector<SettingEntry>& entries);
 
 /// Shows a modal message with `style`'s icon and buttons; the answer is not used.
 void ShowMessageBox(const std::string& text, const std::string& title, uint32_t style);

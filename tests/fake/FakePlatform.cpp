@@ -87,17 +87,18 @@ std::optional<std::string> QuerySetting(const std::string& appName, const std::s
   return found->second;
 }
 
-void SaveSetting(const std::string& appName, const std::string& section, const std::string& key,
-                 const std::string& value) {
-  if (++state.saveAttempts == state.failingSave)
-    throw RuntimeError(ErrorKind::PlatformCallFailed, "save " + key + ": the fake store refuses");
+void SaveSettings(const std::string& appName, const std::string& section, const std::vector<SettingEntry>& entries) {
   if (appName != "Quendrel") throw RuntimeError(ErrorKind::PlatformCallFailed, "unexpected application " + appName);
-  state.saves.push_back({key, value});
-  state.store[{section, key}] = value;
-}
-
-void DeleteSetting(const std::string& appName, const std::string& section, const std::string& key) {
-  if (appName == "Quendrel") state.store.erase({section, key});
+  ++state.saveCalls;
+  for (const SettingEntry& entry : entries) {
+    if (++state.saveAttempts == state.failingSave)
+      throw RuntimeError(ErrorKind::PlatformCallFailed, "save " + entry.key + ": the fake store refuses");
+    state.saves.push_back(entry);
+    if (entry.value)
+      state.store[{section, entry.key}] = *entry.value;
+    else
+      state.store.erase({section, entry.key});
+  }
 }
 
 void ShowMessageBox(const std::string& text, const std::string& title, uint32_t style) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "display/DEVMODEA.h"
+#include "platform/Platform.h"
 
 namespace fake {
 
@@ -18,11 +19,6 @@ struct MessageBoxCall {
   std::string text;
   std::string title;
   uint32_t style;
-};
-
-struct SettingSave {
-  std::string key;
-  std::string value;
 };
 
 struct Platform {
@@ -33,8 +29,9 @@ struct Platform {
   int32_t changeResult = 0;             ///< what ChangeDisplaySettingsA returns
   // Scripted store: (section, key) -> value, for application "Quendrel" only.
   std::map<std::tuple<std::string, std::string>, std::string> store;
-  int failingSave = 0;                  ///< which save attempt fails (1 for the first); 0 none
-  int saveAttempts = 0;
+  int failingSave = 0;                  ///< which entry write fails (1 for the first); 0 none
+  int saveAttempts = 0;                 ///< entry writes tried
+  int saveCalls = 0;                    ///< SaveSettings calls
   // Process.
   std::string commandText;
   std::string programDirectory;
@@ -42,7 +39,7 @@ struct Platform {
   // Records.
   std::vector<DevModeImage> changeImages;  ///< every record handed to ChangeDisplaySettingsA
   std::vector<uint32_t> changeFlags;
-  std::vector<SettingSave> saves;          ///< every store save, in order
+  std::vector<platform::SettingEntry> saves;  ///< every entry written, in order
   std::vector<MessageBoxCall> messages;
   std::vector<std::string> errorReports;
   std::vector<int32_t> enumIndexes;        ///< every mode number asked for

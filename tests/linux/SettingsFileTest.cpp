@@ -99,11 +99,11 @@ TEST_F(SettingsStoreTest, SavesReadsAndDeletesInTheApplicationsFile) {
   const std::string path = folder_ + "/config/Quendrel/settings.ini";
   EXPECT_EQ(SettingsPath("Quendrel"), path);
   EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), std::nullopt);
-  SaveSetting("Quendrel", "Restore", "OldWidth", "1280");
-  SaveSetting("Quendrel", "Restore", "OldHeight", "1024");
+  SaveSettings("Quendrel", "Restore", {{"OldWidth", "1280"}});
+  SaveSettings("Quendrel", "Restore", {{"OldHeight", "1024"}});
   EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), "1280");
   EXPECT_EQ(Read(path), "[Restore]\nOldWidth=1280\nOldHeight=1024\n");
-  DeleteSetting("Quendrel", "Restore", "OldWidth");
+  SaveSettings("Quendrel", "Restore", {{"OldWidth", std::nullopt}});
   EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), std::nullopt);
   EXPECT_EQ(Read(path), "[Restore]\nOldHeight=1024\n");
   // No temporary file is left beside it.
@@ -116,7 +116,7 @@ TEST_F(SettingsStoreTest, ReplacesALinkWithoutWritingThroughIt) {
   std::filesystem::create_directories(folder_ + "/config/Quendrel");
   std::filesystem::create_symlink(target, folder_ + "/config/Quendrel/settings.ini");
   EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), "1");
-  SaveSetting("Quendrel", "Restore", "OldWidth", "2");
+  SaveSettings("Quendrel", "Restore", {{"OldWidth", "2"}});
   EXPECT_EQ(Read(target), "[Restore]\nOldWidth=1\n");
   EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), "2");
 }
@@ -126,7 +126,7 @@ TEST_F(SettingsStoreTest, AFailedSaveIsAPlatformCallErrorNamingTheFile) {
   std::filesystem::create_directories(folder_ + "/config");
   std::ofstream(folder_ + "/config/Quendrel") << "not a folder";
   try {
-    SaveSetting("Quendrel", "Restore", "OldWidth", "1280");
+    SaveSettings("Quendrel", "Restore", {{"OldWidth", "1280"}});
     FAIL() << "the save did not fail";
   } catch (const RuntimeError& error) {
     EXPECT_EQ(error.kind, ErrorKind::PlatformCallFailed);

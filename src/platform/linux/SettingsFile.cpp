@@ -262,13 +262,8 @@ std::optional<std::string> QuerySetting(const std::string& appName, const std::s
   return ReadIniValue(ReadWholeFile(SettingsPath(appName), &error), section, key);
 }
 
-void SaveSetting(const std::string& appName, const std::string& section, const std::string& key,
-                 const std::string& value) {
-  ChangeSetting(appName, section, key, value);
-}
-
-void DeleteSetting(const std::string& appName, const std::string& section, const std::string& key) {
-  ChangeSetting(appName, section, key, std::nullopt);
+void SaveSettings(const std::string& appName, const std::string& section, const std::vector<SettingEntry>& entries) {
+  for (const SettingEntry& entry : entries) ChangeSetting(appName, section, entry.key, entry.value);
 }
 
 }  // namespace platform

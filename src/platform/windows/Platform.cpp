@@ -128,30 +128,25 @@ std::optional<std::string> QuerySetting(const std::string& appName, const std::s
   }
 }
 
-void SaveSetting(const std::string& appName, const std::string& section, const std::string& key,
-                 const std::string& value) {
+void SaveSettings(const std::string& appName, const std::string& section, const std::vector<SettingEntry>& entries) {
   const std::string subKey = SubKey(appName, section);
   ScopedKey handle;
   ::LSTATUS status = ::RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), /*Reserved=*/0, /*lpClass=*/nullptr,
                                        REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, /*lpSecurityAttributes=*/nullptr,
                                        handle.receive(), /*lpdwDisposition=*/nullptr);
-  if (status != ERROR_SUCCESS) throw RegistryError("RegCreateKeyExA", subKey, key, status);
-  status = ::RegSetValueExA(handle.get(), key.c_str(), /*Reserved=*/0, REG_SZ,
-                            reinterpret_cast<const ::BYTE*>(value.c_str()),
-                            static_cast<::DWORD>(value.size() + 1));  // with its terminating null
-  if (status != ERROR_SUCCESS) throw RegistryError("RegSetValueExA", subKey, key, status);
-}
-
-void DeleteSetting(const std::string& appName, const std::string& section, const std::string& key) {
-  const std::string subKey = SubKey(appName, section);
-  ScopedKey handle;
-  ::LSTATUS status =
-      ::RegOpenKeyExA(HKEY_CURRENT_USER, subKey.c_str(), /*ulOptions=*/0, KEY_SET_VALUE, handle.receive());
-  if (status == ERROR_FILE_NOT_FOUND) return;  // no key, so no value either
-  if (status != ERROR_SUCCESS) throw RegistryError("RegOpenKeyExA", subKey, key, status);
-  status = ::RegDeleteValueA(handle.get(), key.c_str());
-  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-    throw RegistryError("RegDeleteValueA", subKey, key, status);
+  if (status != ERROR_SUCCESS) throw RegistryError("RegCreateKeyExA", subKey, entries.front().key, status);
+  for (const SettingEntry& entry : entries) {
+    if (!entry.value) {
+      status = ::RegDeleteValueA(handle.get(), entry.key.c_str());
+      if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        throw RegistryError("RegDeleteValueA", subKey, entry.key, status);
+      continue;
+    }
+    status = ::RegSetValueExA(handle.get(), entry.key.c_str(), /*Reserved=*/0, REG_SZ,
+                              reinterpret_cast<const ::BYTE*>(entry.value->c_str()),
+                              static_cast<::DWORD>(entry.value->size() + 1));  // with its terminating null
+    if (status != ERROR_SUCCESS) throw RegistryError("RegSetValueExA", subKey, entry.key, status);
+  }
 }
 
 void ShowMessageBox(const std::string& text, const std::string& title, uint32_t style) {
