@@ -4,9 +4,8 @@
 
 DRIVER names a module beside this file whose Driver class starts the service
 (as a context manager), runs the program on it and reads what the service and
-the store hold. Its CASES, if any, are rows of that service's own rules. Each
-failing check prints the case and what differed; the exit status is 1 when
-any check failed.
+the store hold; its CASES, if any, are rows of that service's own rules. Each
+failing check prints the case and what differed; exit status 1 if any did.
 """
 
 import dataclasses
@@ -24,8 +23,7 @@ from cases import CASES, MODES, SAME  # noqa: E402
 
 def parse_mode(text):
     size, rate = text.split("@")
-    width, height = size.split("x")
-    return int(width), int(height), float(rate)
+    return tuple(map(int, size.split("x"))) + (float(rate),)
 
 
 def as_service_does(case, driver):
@@ -47,47 +45,44 @@ def prepare(case, driver):
     driver.set_saved(case.saved)
     if not driver.no_service:
         driver.set_mode(*parse_mode(case.mode))
-    listfile = os.path.join(driver.program_dir, "output.txt")
-    if os.path.lexists(listfile):
-        os.remove(listfile) if not os.path.isdir(listfile) else shutil.rmtree(listfile)
-    if case.listfile == "junk":
-        with open(listfile, "w") as f:
-            f.write("a list of an earlier run\n" * 100)
-    elif case.listfile == "folder":
-        os.makedirs(os.path.join(listfile, "inside"))
-    elif case.listfile == "link":
-        with open(os.path.join(driver.work, "elsewhere"), "w") as f:
+    path = os.path.join(driver.program_dir, "output.txt")
+    shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else None
+    os.remove(path) if os.path.lexists(path) else None
+    elsewhere = os.path.join(driver.work, "elsewhere")
+    if case.listfile in ("junk", "link"):
+        with open(path if case.listfile == "junk" else elsewhere, "w") as f:
             f.write("must stay as it is\n")
-        os.symlink(os.path.join(driver.work, "elsewhere"), listfile)
+    if case.listfile == "link":
+        os.symlink(elsewhere, path)
+    elif case.listfile == "folder":
+        os.makedirs(os.path.join(path, "inside"))
 
 
 def list_file(driver):
     """What output.txt holds: MODES when it is exactly the service's list."""
     path = os.path.join(driver.program_dir, "output.txt")
-    if os.path.islink(path) or not os.path.exists(path):
-        return "a link" if os.path.islink(path) else None
-    if os.path.isdir(path):
-        return "folder"
+    if os.path.islink(path) or os.path.isdir(path) or not os.path.exists(path):
+        return "a link" if os.path.islink(path) else "folder" if os.path.isdir(path) else None
     with open(path, "rb") as f:
         data = f.read()
     expected = b"".join(b"%dx%dx%d Bits @ %d Hz\r\n" % mode for mode in driver.modes())
     return MODES if data == expected and expected else data[:300]
 
 
+def said(message, expected):
+    """Whether `message` (title, text) is `expected` (title, text pattern)."""
+    if message is None or expected is None:
+        return message == expected
+    return message[0] == expected[0] and re.fullmatch(expected[1], message[1], re.S)
+
+
 def check(case, driver, status, message, saved_before):
     """Returns what differs from the row after the run, one text per check."""
     failures = []
-
-    def expect(what, actual, expected):
-        if actual != expected:
-            failures.append("%s: got %r, expected %r" % (what, actual, expected))
-
     if status not in ((0, 3) if case.together else (case.status,)):
         failures.append("exit status %r, expected %r; it said %r" % (status, case.status, message))
-    if case.message is None or message is None:
-        expect("message", message, case.message)
-    elif message[0] != case.message[0] or not re.fullmatch(case.message[1], message[1], re.S):
-        failures.append("message %r, expected one matching %r" % (message, case.message))
+    if not said(message, case.message):
+        failures.append("message %r, expected %r" % (message, case.message))
     if not driver.no_service and not case.together:
         width, height, rate = parse_mode(case.mode_after or case.mode)
         actual = driver.mode()
@@ -95,34 +90,31 @@ def check(case, driver, status, message, saved_before):
             failures.append("mode in force %r, expected %dx%d@%s" % (actual, width, height, rate))
     saved = driver.saved()
     if case.together:
-        whole = [tuple(str(n) for n in (w, h, bpp, hz)) for w, h, bpp, hz in driver.modes()]
-        if saved not in whole:
+        if saved not in [tuple(map(str, mode)) for mode in driver.modes()]:
             failures.append("saved entries %r: not one mode of the display" % (saved,))
-    else:
-        expect("saved entries", saved, saved_before if case.saved_after == SAME else case.saved_after)
-    expect("output.txt", list_file(driver), case.output)
-    if case.listfile == "link":
-        with open(os.path.join(driver.work, "elsewhere")) as f:
-            expect("the file output.txt linked to", f.read(), "must stay as it is\n")
+    elif saved != (saved_before if case.saved_after == SAME else case.saved_after):
+        failures.append("saved entries %r, expected %r" % (saved, case.saved_after))
+    listed = list_file(driver)
+    if listed != case.output:
+        failures.append("output.txt %r, expected %r" % (listed, case.output))
+    if case.listfile == "link" and open(os.path.join(driver.work, "elsewhere")).read() != "must stay as it is\n":
+        failures.append("the program wrote through the link output.txt")
     return failures
 
 
 def run_case(case, driver):
     prepare(case, driver)
     saved_before = driver.saved()
-    if case.together:
-        with ThreadPoolExecutor(len(case.args)) as pool:
-            results = list(pool.map(lambda args: driver.run(args, case.env), case.args))
-        status = next((s for s, _ in results if s not in (0, 3)), 0)
-        message = next((m for _, m in results if m), None)
-    else:
-        status, message = driver.run(case.args, case.env)
-    return check(case, driver, status, message, saved_before)
+    if not case.together:
+        return check(case, driver, *driver.run(case.args, case.env), saved_before)
+    with ThreadPoolExecutor(len(case.args)) as pool:
+        results = list(pool.map(lambda args: driver.run(args, case.env), case.args))
+    status = next((s for s, _ in results if s not in (0, 3)), 0)
+    return check(case, driver, status, next((m for _, m in results if m), None), saved_before)
 
 
 def main():
     driver_name, program = sys.argv[1], os.path.abspath(sys.argv[2])
-    name_part = sys.argv[3] if len(sys.argv) > 3 else ""
     module = importlib.import_module(driver_name)
     work = tempfile.mkdtemp(prefix="vistrel-e2e-%s." % driver_name)
     passed = failed = 0
@@ -131,12 +123,10 @@ def main():
             driver.name = driver_name
             for row in CASES + getattr(module, "CASES", []):
                 case = as_service_does(row, driver)
-                if case is None or name_part not in case.name:
+                if case is None or (sys.argv[3:] and sys.argv[3] not in case.name):
                     continue
                 failures = run_case(case, driver)
-                print("%s  %s" % ("FAIL" if failures else "ok  ", case.name))
-                for failure in failures:
-                    print("      " + failure)
+                print("%s  %s" % ("FAIL" if failures else "ok  ", case.name) + "".join("\n      " + f for f in failures))
                 passed, failed = passed + (not failures), failed + bool(failures)
     finally:
         shutil.rmtree(work, ignore_errors=True)
