@@ -20,6 +20,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # CTest runs the cross-built test programs under Wine, in a Wine prefix of
-# the build folder's own (see tests/windows/wine-run.sh).
-get_filename_component(VISTREL_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${VISTREL_SOURCE_DIR}/tests/windows/wine-run.sh ${CMAKE_BINARY_DIR}/wine-prefix)
+# the build folder's own that Wine makes on first use, without .NET or Gecko
+# installers or desktop menu entries.
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEDEBUG=-all
+    WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe= wine)

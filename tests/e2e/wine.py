@@ -13,6 +13,7 @@ import time
 
 import x11
 from cases import Case, NUMERIC
+from linux import KEYS
 
 KEY = r"HKEY_CURRENT_USER\Software\Quendrel"
 
@@ -66,12 +67,11 @@ class Driver(x11.Driver):
         return [tuple(map(int, line.split())) for line in self.wine("helper.exe", "modes").splitlines()]
 
     def set_saved(self, saved):
-        lines = ["REGEDIT4", "", "[-%s]" % KEY, ""]
+        """Rewrites the store's key through a .reg file; a number is stored as a REG_DWORD."""
+        lines = ["REGEDIT4", "[-%s]" % KEY]
         if saved and saved != "unwritable":
-            lines.append("[%s\\Restore]" % KEY)
-            for key, value in zip(("OldWidth", "OldHeight", "OldBPP", "OldRefresh"), saved):
-                if value is not None:  # a number is stored as a REG_DWORD
-                    lines.append('"%s"=%s' % (key, "dword:%08x" % value if isinstance(value, int) else '"%s"' % value))
+            lines += ["[%s\\Restore]" % KEY] + ['"%s"=%s' % (k, "dword:%x" % v if isinstance(v, int) else '"%s"' % v)
+                                                for k, v in zip(KEYS, saved) if v is not None]
         with open(os.path.join(self.program_dir, "saved.reg"), "w") as f:
             f.write("\r\n".join(lines) + "\r\n")
         self.wine("reg", "import", "saved.reg")
@@ -80,9 +80,9 @@ class Driver(x11.Driver):
 
     def saved(self):
         listing = self.wine("reg", "query", KEY + r"\Restore", check=False)
-        values = dict((k, v if t == "REG_SZ" else int(v, 16))
-                      for k, t, v in re.findall(r"^\s+(Old\w+)\s+(REG_\w+)\s+(\S*)", listing, re.M))
-        entries = tuple(values.get(key) for key in ("OldWidth", "OldHeight", "OldBPP", "OldRefresh"))
+        values = {k: v if t == "REG_SZ" else int(v, 16)
+                  for k, t, v in re.findall(r"^\s+(Old\w+)\s+(REG_\w+)\s+(\S*)", listing, re.M)}
+        entries = tuple(values.get(key) for key in KEYS)
         return None if entries == (None,) * 4 else entries
 
 
