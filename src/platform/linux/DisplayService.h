@@ -1,8 +1,9 @@
 #pragma once
 
 // A display service: what the Linux layer uses to read and change the
-// device's mode. One per run, opened by DisplaySettings.cpp; each lives in
-// its own source file. Not thread-safe: the program has one thread.
+// device's mode. One per run, chosen by DisplaySettings.cpp from the session
+// (X11 RandR, or a Wayland compositor's own service); each lives in its own
+// source file. Not thread-safe: the program has one thread.
 
 #include <cstdint>
 #include <memory>
@@ -41,5 +42,12 @@ void SayUnusable(const std::string& what);
 /// Opens the X display that DISPLAY names and reads its RandR device.
 /// Returns nullptr, having said why on standard error, when it cannot serve.
 std::unique_ptr<DisplayService> OpenX11RandR();
+
+/// Opens Mutter's DisplayConfig service on the session bus and reads its
+/// device. Returns nullptr either with `absence` set to what was looked for
+/// and not found (no libsystemd, no session bus, no such service; nothing is
+/// said), or, the service being there but failing, having said why on
+/// standard error.
+std::unique_ptr<DisplayService> OpenGnomeDisplayConfig(std::string* absence);
 
 }  // namespace platform

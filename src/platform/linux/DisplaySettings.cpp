@@ -1,8 +1,10 @@
-// The display settings calls on Linux, served by the session's display
-// service. The service is opened and read once per run, on the first call;
-// every enumeration is served from that copy.
+// The display settings calls on Linux, served by the one display service
+// that the session offers: a Wayland compositor's own service where vistrel
+// knows one, else X11 RandR. The service is chosen and read once per run, on
+// the first call; every enumeration is served from that copy.
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -21,10 +23,24 @@ namespace {
 
 constexpr int32_t DM_INTERLACED = 0x00000002;  // dmDisplayFlags bit
 
+/// Returns the session's service, or nullptr when it has none that serves.
+/// A Wayland session never falls back to X11: XWayland's RandR shows modes
+/// that the compositor does not apply.
+std::unique_ptr<DisplayService> OpenService() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (!wayland || !*wayland) return OpenX11RandR();
+  std::string absence;
+  std::unique_ptr<DisplayService> service = OpenGnomeDisplayConfig(&absence);
+  if (!absence.empty())
+    SayUnusable("this Wayland session offers no display configuration service that vistrel can use (looked for " +
+                absence + ")");
+  return service;
+}
+
 /// Returns the run's service; nullptr when it has none, and every call then
 /// answers as a failed platform.
 DisplayService* Service() {
-  static std::unique_ptr<DisplayService> service = OpenX11RandR();
+  static std::unique_ptr<DisplayService> service = OpenService();
   return service.get();
 }
 
