@@ -22,8 +22,10 @@ namespace {
 constexpr const char* kService = "org.gnome.Mutter.DisplayConfig";
 constexpr const char* kPath = "/org/gnome/Mutter/DisplayConfig";
 constexpr const char* kLibrary = "libsystemd.so.0";
+constexpr const char* kReply = "GetCurrentState reply";  // what a failed read names
 constexpr uint32_t kTemporaryMethod = 1;  // ApplyMonitorsConfig: 0 verify, 1 temporary, 2 persistent
 constexpr uint32_t kLogicalLayout = 1;    // layout-mode: monitor sizes are divided by the scale
+constexpr uint32_t kPhysicalLayout = 2;   // layout-mode: monitor sizes in pixels
 
 /// The sd-bus calls used here, looked up in libsystemd.
 struct SdBus {
@@ -141,48 +143,48 @@ struct LogicalMonitor {
 
 /// Reads a mode's properties (a{sv}), keeping the three flags it uses.
 void ReadModeProperties(const SdBus& sd, sd_bus_message* m, ModeEntry* mode, bool* isCurrent) {
-  Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "{sv}"), "GetCurrentState reply");
-  while (Check(sd.enter(m, SD_BUS_TYPE_DICT_ENTRY, "sv"), "GetCurrentState reply") > 0) {
+  Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "{sv}"), kReply);
+  while (Check(sd.enter(m, SD_BUS_TYPE_DICT_ENTRY, "sv"), kReply) > 0) {
     const char* key = nullptr;
-    Check(sd.read(m, "s", &key), "GetCurrentState reply");
+    Check(sd.read(m, "s", &key), kReply);
     int flag = 0;  // sd-bus reads a D-Bus boolean into an int
     const std::string name = key;
     if (name == "is-current" || name == "is-preferred" || name == "is-interlaced") {
-      Check(sd.read(m, "v", "b", &flag), "GetCurrentState reply");
+      Check(sd.read(m, "v", "b", &flag), kReply);
       if (name == "is-current") *isCurrent = flag != 0;
       if (name == "is-preferred") mode->preferred = flag != 0;
       if (name == "is-interlaced") mode->interlaced = flag != 0;
     } else {
-      Check(sd.skip(m, "v"), "GetCurrentState reply");
+      Check(sd.skip(m, "v"), kReply);
     }
-    Check(sd.exit(m), "GetCurrentState reply");
+    Check(sd.exit(m), kReply);
   }
-  Check(sd.exit(m), "GetCurrentState reply");
+  Check(sd.exit(m), kReply);
 }
 
 /// Reads one monitor: ((ssss) a(siiddada{sv}) a{sv}).
 Monitor ReadMonitor(const SdBus& sd, sd_bus_message* m) {
   Monitor monitor;
   const char *connector = nullptr, *vendor = nullptr, *product = nullptr, *serial = nullptr;
-  Check(sd.read(m, "(ssss)", &connector, &vendor, &product, &serial), "GetCurrentState reply");
+  Check(sd.read(m, "(ssss)", &connector, &vendor, &product, &serial), kReply);
   monitor.connector = connector;
-  Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "(siiddada{sv})"), "GetCurrentState reply");
-  while (Check(sd.enter(m, SD_BUS_TYPE_STRUCT, "siiddada{sv}"), "GetCurrentState reply") > 0) {
+  Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "(siiddada{sv})"), kReply);
+  while (Check(sd.enter(m, SD_BUS_TYPE_STRUCT, "siiddada{sv}"), kReply) > 0) {
     const char* id = nullptr;
     int32_t width = 0, height = 0;
     double refresh = 0, preferredScale = 0;  // refresh: Hz
-    Check(sd.read(m, "siidd", &id, &width, &height, &refresh, &preferredScale), "GetCurrentState reply");
-    Check(sd.skip(m, "ad"), "GetCurrentState reply");  // the supported scales
+    Check(sd.read(m, "siidd", &id, &width, &height, &refresh, &preferredScale), kReply);
+    Check(sd.skip(m, "ad"), kReply);  // the supported scales
     ModeEntry mode{monitor.modes.size(), width, height, refresh, /*interlaced=*/false, /*preferred=*/false};
     bool isCurrent = false;
     ReadModeProperties(sd, m, &mode, &isCurrent);
     if (isCurrent) monitor.current = static_cast<int>(monitor.modes.size());
     monitor.modeIds.push_back(id);
     monitor.modes.push_back(mode);
-    Check(sd.exit(m), "GetCurrentState reply");
+    Check(sd.exit(m), kReply);
   }
-  Check(sd.exit(m), "GetCurrentState reply");
-  Check(sd.skip(m, "a{sv}"), "GetCurrentState reply");
+  Check(sd.exit(m), kReply);
+  Check(sd.skip(m, "a{sv}"), kReply);
   return monitor;
 }
 
@@ -190,33 +192,32 @@ Monitor ReadMonitor(const SdBus& sd, sd_bus_message* m) {
 LogicalMonitor ReadLogicalMonitor(const SdBus& sd, sd_bus_message* m) {
   LogicalMonitor logical;
   int primary = 0;
-  Check(sd.read(m, "iidub", &logical.x, &logical.y, &logical.scale, &logical.transform, &primary),
-        "GetCurrentState reply");
+  Check(sd.read(m, "iidub", &logical.x, &logical.y, &logical.scale, &logical.transform, &primary), kReply);
   logical.primary = primary != 0;
-  Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "(ssss)"), "GetCurrentState reply");
+  Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "(ssss)"), kReply);
   const char *connector = nullptr, *vendor = nullptr, *product = nullptr, *serial = nullptr;
-  while (Check(sd.read(m, "(ssss)", &connector, &vendor, &product, &serial), "GetCurrentState reply") > 0)
+  while (Check(sd.read(m, "(ssss)", &connector, &vendor, &product, &serial), kReply) > 0)
     logical.connectors.push_back(connector);
-  Check(sd.exit(m), "GetCurrentState reply");
-  Check(sd.skip(m, "a{sv}"), "GetCurrentState reply");
+  Check(sd.exit(m), kReply);
+  Check(sd.skip(m, "a{sv}"), kReply);
   return logical;
 }
 
 /// Reads the layout mode from the state's properties (a{sv}); physical
-/// (2) where the service does not say.
+/// where the service does not say.
 uint32_t ReadLayoutMode(const SdBus& sd, sd_bus_message* m) {
-  uint32_t layoutMode = 2;
-  Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "{sv}"), "GetCurrentState reply");
-  while (Check(sd.enter(m, SD_BUS_TYPE_DICT_ENTRY, "sv"), "GetCurrentState reply") > 0) {
+  uint32_t layoutMode = kPhysicalLayout;
+  Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "{sv}"), kReply);
+  while (Check(sd.enter(m, SD_BUS_TYPE_DICT_ENTRY, "sv"), kReply) > 0) {
     const char* key = nullptr;
-    Check(sd.read(m, "s", &key), "GetCurrentState reply");
+    Check(sd.read(m, "s", &key), kReply);
     if (std::strcmp(key, "layout-mode") == 0)
-      Check(sd.read(m, "v", "u", &layoutMode), "GetCurrentState reply");
+      Check(sd.read(m, "v", "u", &layoutMode), kReply);
     else
-      Check(sd.skip(m, "v"), "GetCurrentState reply");
-    Check(sd.exit(m), "GetCurrentState reply");
+      Check(sd.skip(m, "v"), kReply);
+    Check(sd.exit(m), kReply);
   }
-  Check(sd.exit(m), "GetCurrentState reply");
+  Check(sd.exit(m), kReply);
   return layoutMode;
 }
 
@@ -246,7 +247,7 @@ class GnomeDisplayConfig : public DisplayService {
   const SdBus& sd_;
   BusHandle bus_;
   uint32_t serial_ = 0;  // the state's serial, which a change must quote
-  uint32_t layoutMode_ = 2;
+  uint32_t layoutMode_ = kPhysicalLayout;
   std::vector<Monitor> monitors_;
   std::vector<LogicalMonitor> logicals_;
   int device_ = -1;   // position of the device in monitors_
@@ -273,19 +274,19 @@ bool GnomeDisplayConfig::Connect(std::string* absence) {
 }
 
 void GnomeDisplayConfig::ReadState(sd_bus_message* reply) {
-  Check(sd_.read(reply, "u", &serial_), "GetCurrentState reply");
-  Check(sd_.enter(reply, SD_BUS_TYPE_ARRAY, "((ssss)a(siiddada{sv})a{sv})"), "GetCurrentState reply");
-  while (Check(sd_.enter(reply, SD_BUS_TYPE_STRUCT, "(ssss)a(siiddada{sv})a{sv}"), "GetCurrentState reply") > 0) {
+  Check(sd_.read(reply, "u", &serial_), kReply);
+  Check(sd_.enter(reply, SD_BUS_TYPE_ARRAY, "((ssss)a(siiddada{sv})a{sv})"), kReply);
+  while (Check(sd_.enter(reply, SD_BUS_TYPE_STRUCT, "(ssss)a(siiddada{sv})a{sv}"), kReply) > 0) {
     monitors_.push_back(ReadMonitor(sd_, reply));
-    Check(sd_.exit(reply), "GetCurrentState reply");
+    Check(sd_.exit(reply), kReply);
   }
-  Check(sd_.exit(reply), "GetCurrentState reply");
-  Check(sd_.enter(reply, SD_BUS_TYPE_ARRAY, "(iiduba(ssss)a{sv})"), "GetCurrentState reply");
-  while (Check(sd_.enter(reply, SD_BUS_TYPE_STRUCT, "iiduba(ssss)a{sv}"), "GetCurrentState reply") > 0) {
+  Check(sd_.exit(reply), kReply);
+  Check(sd_.enter(reply, SD_BUS_TYPE_ARRAY, "(iiduba(ssss)a{sv})"), kReply);
+  while (Check(sd_.enter(reply, SD_BUS_TYPE_STRUCT, "iiduba(ssss)a{sv}"), kReply) > 0) {
     logicals_.push_back(ReadLogicalMonitor(sd_, reply));
-    Check(sd_.exit(reply), "GetCurrentState reply");
+    Check(sd_.exit(reply), kReply);
   }
-  Check(sd_.exit(reply), "GetCurrentState reply");
+  Check(sd_.exit(reply), kReply);
   layoutMode_ = ReadLayoutMode(sd_, reply);
 }
 
