@@ -35,10 +35,6 @@ DEVMODEA Mode(int32_t width, int32_t height, int16_t depth, int32_t frequency) {
   return mode;
 }
 
-std::optional<std::string> Saved(const std::string& key) {
-  return platform::QuerySetting("Quendrel", "Restore", key);
-}
-
 int Run(const std::string& commandText) {
   state.commandText = commandText;
   try {
@@ -81,10 +77,8 @@ int32_t ChangeDisplaySettingsA(DEVMODEA* record, uint32_t flags) {
 
 std::optional<std::string> QuerySetting(const std::string& appName, const std::string& section,
                                         const std::string& key) {
-  if (appName != "Quendrel") return std::nullopt;
   const auto found = state.store.find({section, key});
-  if (found == state.store.end()) return std::nullopt;
-  return found->second;
+  return found == state.store.end() || appName != "Quendrel" ? std::nullopt : std::optional(found->second);
 }
 
 void SaveSettings(const std::string& appName, const std::string& section, const std::vector<SettingEntry>& entries) {
@@ -93,7 +87,6 @@ void SaveSettings(const std::string& appName, const std::string& section, const 
   for (const SettingEntry& entry : entries) {
     if (++state.saveAttempts == state.failingSave)
       throw RuntimeError(ErrorKind::PlatformCallFailed, "save " + entry.key + ": the fake store refuses");
-    state.saves.push_back(entry);
     if (entry.value)
       state.store[{section, entry.key}] = *entry.value;
     else
@@ -101,9 +94,7 @@ void SaveSettings(const std::string& appName, const std::string& section, const 
   }
 }
 
-void ShowMessageBox(const std::string& text, const std::string& title, uint32_t style) {
-  state.messages.push_back({text, title, style});
-}
+void ShowMessageBox(const std::string&, const std::string&, uint32_t style) { state.messageStyles.push_back(style); }
 
 void ReportError(const std::string& message) { state.errorReports.push_back(message); }
 
@@ -112,7 +103,6 @@ std::string ProgramDirectory() { return state.programDirectory; }
 char PathSeparator() { return static_cast<char>(std::filesystem::path::preferred_separator); }
 
 std::FILE* OpenForAppending(const std::string& path) {
-  state.openedFiles.push_back(path);
   return std::fopen(path.c_str(), "ab");
 }
 

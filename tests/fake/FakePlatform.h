@@ -5,21 +5,14 @@
 // fails on demand. Files are real: the list file goes to a real folder.
 
 #include <map>
-#include <optional>
 #include <string>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "display/DEVMODEA.h"
 #include "platform/Platform.h"
 
 namespace fake {
-
-struct MessageBoxCall {
-  std::string text;
-  std::string title;
-  uint32_t style;
-};
 
 struct Platform {
   // Scripted display.
@@ -28,22 +21,19 @@ struct Platform {
   bool currentReadFails = false;        ///< reading the mode in force returns 0
   int32_t changeResult = 0;             ///< what ChangeDisplaySettingsA returns
   // Scripted store: (section, key) -> value, for application "Quendrel" only.
-  std::map<std::tuple<std::string, std::string>, std::string> store;
+  std::map<std::pair<std::string, std::string>, std::string> store;
   int failingSave = 0;                  ///< which entry write fails (1 for the first); 0 none
   int saveAttempts = 0;                 ///< entry writes tried
   int saveCalls = 0;                    ///< SaveSettings calls
   // Process.
   std::string commandText;
   std::string programDirectory;
-
   // Records.
   std::vector<DevModeImage> changeImages;  ///< every record handed to ChangeDisplaySettingsA
   std::vector<uint32_t> changeFlags;
-  std::vector<platform::SettingEntry> saves;  ///< every entry written, in order
-  std::vector<MessageBoxCall> messages;
+  std::vector<uint32_t> messageStyles;     ///< every message box's style
   std::vector<std::string> errorReports;
   std::vector<int32_t> enumIndexes;        ///< every mode number asked for
-  std::vector<std::string> openedFiles;    ///< every path opened for appending
 };
 
 /// The fake's state; reset by Reset().
@@ -52,9 +42,6 @@ void Reset();
 
 /// A mode with the four fields that the program reads and writes.
 DEVMODEA Mode(int32_t width, int32_t height, int16_t depth, int32_t frequency);
-
-/// The saved entry under "Quendrel"/"Restore"/`key`, if any.
-std::optional<std::string> Saved(const std::string& key);
 
 /// Runs the program's start-up on `commandText` as the real program would;
 /// returns its exit status, from a return or from EndProgram.

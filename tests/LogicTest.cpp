@@ -1,0 +1,104 @@
+// Unit tests of the logic on the fake platform, for what the end-to-end
+// cases cannot reach: platforms that fail in ways a real display cannot be
+// made to, the bytes of the record handed to the platform, and the limits of
+// the number services.
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cstring>
+#include <functional>
+
+#include "display/ApplyDisplayMode.h"
+#include "fake/FakePlatform.h"
+#include "runtime/Numbers.h"
+#include "runtime/RuntimeError.h"
+
+namespace {
+
+using fake::State;
+
+class ApplyDisplayModeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Reset();
+    State().current = fake::Mode(1280, 1024, 32, 75);
+    State().store = {{{"Restore", "OldWidth"}, "800"}, {{"Restore", "OldHeight"}, "600"}, {{"Restore", "OldBPP"}, "16"}};
+    DEVMODEA last = fake::Mode(640, 480, 16, 72);
+    last.dmLogPixels = 96;
+    last.dmDisplayFlags = 2;
+    last.dmDriverExtra = 7;
+    std::strcpy(last.dmFormName, "form");
+    State().modes = {fake::Mode(1024, 768, 32, 60), last};
+  }
+};
+
+TEST_F(ApplyDisplayModeTest, HandsThePlatformTheLastEnumeratedRecordWithTheFiveFieldsSet) {
+  EXPECT_TRUE(CommandLineParse::ApplyDisplayMode(1024, 768, 32, 60));
+  EXPECT_EQ(State().saveCalls, 1);
+  EXPECT_EQ(State().enumIndexes, (std::vector<int32_t>{-1, 0, 1, 2}));
+  DEVMODEA expected = State().modes.back();
+  expected.dmFields = 0x005E0000;
+  expected.dmPelsWidth = 1024;
+  expected.dmPelsHeight = 768;
+  expected.dmBitsPerPel = 32;
+  expected.dmDisplayFrequency = 60;
+  ASSERT_EQ(State().changeImages.size(), 1u);
+  EXPECT_EQ(State().changeImages[0], ToImage(expected));  // bytes 106-107 zero, though the platform filled them
+  EXPECT_EQ(State().changeFlags[0], 1u);                  // CDS_UPDATEREGISTRY
+}
+
+TEST_F(ApplyDisplayModeTest, FaultsLeaveTheStoreAsItWasAndTheDisplayUntouched) {
+  const std::pair<const char*, std::function<void()>> faults[] = {
+      {"the mode in force cannot be read", [] { State().currentReadFails = true; }},
+      {"a rate in force beyond 16 bits", [] { State().current.dmDisplayFrequency = 70000; }},
+      {"the store fails at its third entry", [] { State().failingSave = 3; }},
+  };
+  for (const auto& [name, makeFault] : faults) {
+    SetUp();
+    const auto before = State().store;
+    makeFault();
+    EXPECT_FALSE(CommandLineParse::ApplyDisplayMode(1024, 768, 32, 60)) << name;
+    EXPECT_EQ(State().store, before) << name;
+    EXPECT_TRUE(State().changeImages.empty()) << name;
+  }
+}
+
+ErrorKind KindOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const RuntimeError& error) {
+    return error.kind;
+  }
+  return ErrorKind::PlatformCallFailed;  // stands for "none": no service raises it
+}
+
+TEST(Numbers, FormsAndLimits) {
+  using namespace runtime;
+  for (const char* text : {"768", "768.5", "-5", "+5", "  12", ".5", "5.", "1e3", "1E-3"})
+    EXPECT_TRUE(IsNumeric(text)) << text;
+  for (const char* text : {"", " ", "restore", "12abc", "1e", "0x10", "1,024", "inf", "nan", ".", "-", "5 ", "--5"})
+    EXPECT_FALSE(IsNumeric(text)) << text;
+  EXPECT_EQ(LeadingNumber(" -3e2x"), -300.0);
+  EXPECT_EQ(LeadingNumber("0x10"), 0.0);
+  EXPECT_EQ(TextToSingle("3.4028234e38"), FLT_MAX);
+  for (float value : {FLT_MAX, 123456789.0f, 0.1f, -1e-30f}) EXPECT_EQ(TextToSingle(SingleToText(value)), value);
+  EXPECT_EQ(SingleToText(16777216.0f), "16777216");
+  EXPECT_EQ(RoundToInt16(32767.4f), 32767);
+  EXPECT_EQ(RoundToInt16(-2.5f), -2);
+  EXPECT_EQ(RoundToInt32(-2147483648.0f), INT32_MIN);
+  EXPECT_EQ(LowerCase("ReStOrE-1\xC4"), "restore-1\xC4");
+  const std::pair<const char*, std::function<void()>> overflows[] = {
+      {"LeadingNumber 1e400", [] { LeadingNumber("1e400"); }},
+      {"TextToSingle 3.5e38", [] { TextToSingle("3.5e38"); }},
+      {"RoundToInt16 32767.5", [] { RoundToInt16(32767.5f); }},
+      {"RoundToInt32 2^31", [] { RoundToInt32(2147483648.0f); }},
+      {"NarrowToInt16 32768", [] { NarrowToInt16(32768); }},
+      {"AddInt16 32767+1", [] { AddInt16(32767, 1); }},
+      {"AddInt32 max+1", [] { AddInt32(INT32_MAX, 1); }},
+  };
+  for (const auto& [name, call] : overflows) EXPECT_EQ(KindOf(call), ErrorKind::Overflow) << name;
+  EXPECT_EQ(KindOf([] { TextToSingle("12abc"); }), ErrorKind::ConversionFailed);
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+"""The end-to-end cases: one row per case, run against every display service
+by tests/e2e/run.py through that service's driver.
+
+A row gives the command line, the display and the store before the run, and
+what must hold after it: the exit status, the mode in force, the saved
+entries, output.txt and the message the user saw (a (title, text) pair whose
+text is a regular expression; the Linux program prints message boxes as
+"title" and "text" lines and error reports as "vistrel: text"). `on` says
+what a service must do instead where it cannot do what the row says.
+"""
+
+import re
+from dataclasses import dataclass, field
+
+SAME = "same as before"       # the saved entries after: as they were
+MODES = "the service's list"  # output.txt after: every mode the service lists
+START = "1280x1024@75"        # the mode in force before a run, unless a row says otherwise
+
+NUMERIC = ["-768", "-1024", "-32", "-60", "-1"]
+OLD = ("800", "600", "32", "60")  # a saved mode that rows expect to be kept
+USAGE = ("ERROR: Vistrel ", re.escape("\r\n".join([
+    "Invalid commandline Usage.", "",
+    "USAGE  : -height -width -depth -refreshrate -monitor ", "",
+    "-height : Set Height of Resolution",
+    "-width : Set Width of Resolution",
+    "-depth : Set Depth of Resolution",
+    "-refreshrate : Set Refresh Rate of Resolution",
+    "-monitor : '1' = Primary Monitor  and '2' = Secondary Monitor",
+    "-restore : Restore Previous Resolution",
+    "-output : Make a list of All Available Resolution"])))
+
+
+@dataclass
+class Case:
+    name: str
+    args: list                # the arguments; for `together`, one list per run
+    mode: str = START         # the mode in force before
+    saved: object = OLD       # the entries before: 4 texts (None: absent), None: no store, "unwritable"
+    listfile: str = None      # output.txt before: None, "junk", "folder" or "link"
+    status: int = 0
+    mode_after: str = None    # None: the mode before
+    saved_after: object = SAME
+    output: object = None     # output.txt after: None (no file), MODES, or "folder"
+    message: tuple = None     # (title, text pattern); None: nothing said
+    together: bool = False    # the runs of `args` all start at once
+    env: dict = field(default_factory=dict)
+    on: dict = field(default_factory=dict)  # driver name -> fields that service needs instead
+
+
+CASES = [
+    # The command line: its split and the choice of command.
+    Case("no argument: the usage warning", [], status=2, message=USAGE),
+    Case("words without a dash: the usage warning", ["768", "1024"], status=2, message=USAGE),
+    Case("a lone dash ends the reading: the usage warning", ["-restore", "-"], status=2, message=USAGE),
+    Case("quoted -restore is no argument", ['"-restore"'], status=2, message=USAGE),
+    Case("-restores names no command: silent", ["-restores"], status=2),
+    Case("--output is the word -output: silent", ["--output"], status=2),
+    Case("a line feed is no separator: silent", ["-output\n"], status=2),
+    Case("a first word that is not a number names no command", ["-1x", "-1024", "-32", "-60", "-1"], status=2),
+    Case("a tab separates like a blank", ["-768\t-1024", "-32", "-60", "-1"], mode_after="1024x768@60",
+         saved_after=("1280", "1024", "32", "75"),
+         on={"wine": dict(status=2, mode_after=None, saved_after=SAME)}),  # Wine quotes it: '"-768' '-1024"'
+
+    # The numeric command and the restore command.
+    Case("height before width; the mode in force is saved", ["-768", "-1024", "-32", "-60", "-9"],
+         mode_after="1024x768@60", saved_after=("1280", "1024", "32", "75")),
+    Case("-RESTORE goes back and saves the mode it leaves", ["-RESTORE", "-768"], mode="1024x768@60",
+         saved=("1280", "1024", "32", "75"), mode_after="1280x1024@75", saved_after=("1024", "768", "32", "60")),
+    Case("a second -Restore goes back again", ["-Restore"], saved=("1024", "768", "32", "60"),
+         mode_after="1024x768@60", saved_after=("1280", "1024", "32", "75")),
+    Case("four values: the index error, nothing saved", NUMERIC[:4], status=1,
+         message=("Vistrel", r"the numeric command needs 5 values \(-height -width -depth -refreshrate "
+                             r"-monitor\), got 4")),
+    Case("values after the first are read up to a non-digit", ["-768", "-1024abc", "-32", "-60.4", "-x"],
+         mode_after="1024x768@60", saved_after=("1280", "1024", "32", "75")),
+    Case("halves round to even: 767.5 to 768, 1024.5 to 1024", ["-767.5", "-1024.5", "-32", "-60", "-1"],
+         mode_after="1024x768@60", saved_after=("1280", "1024", "32", "75")),
+    Case("a value beyond single precision is reported", ["-768", "-1e39", "-32", "-60", "-1"], status=1,
+         message=("Vistrel", r"the width -1e39: .*beyond the range of single precision")),
+    Case("a depth beyond 16 bits abandons the change, the saved mode kept", ["-768", "-1024", "-40000", "-60", "-1"],
+         status=3),
+    # Modes the display lacks, and how a mode is chosen.
+    Case("a size the display lacks is refused, the saved mode kept", ["-769", "-1024", "-32", "-60", "-1"], status=3),
+    Case("a refused change with nothing saved leaves nothing saved", ["-769", "-1024", "-32", "-60", "-1"],
+         saved=None, saved_after=None, status=3),
+    Case("a rate the size lacks is refused", ["-768", "-1024", "-32", "-85", "-1"], status=3),
+    Case("another depth is refused", ["-768", "-1024", "-16", "-60", "-1"], status=3,
+         on={"wine": dict(status=0, mode_after="1024x768@60", saved_after=("1280", "1024", "32", "75"))}),
+    Case("the nearest rate wins where several round alike", ["-480", "-640", "-32", "-60", "-1"],
+         mode_after="640x480@60.00", saved_after=("1280", "1024", "32", "75")),
+    Case("a rate is matched as it rounds: 56 is 56.25", ["-600", "-800", "-32", "-56", "-1"],
+         mode_after="800x600@56.25", saved_after=("1280", "1024", "32", "75")),
+    Case("rate 0 asks for the size's preferred mode, else its first", ["-768", "-1024", "-32", "-0", "-1"],
+         mode_after="1024x768@75", saved_after=("1280", "1024", "32", "75")),
+    # Saved entries that cannot be restored.
+    Case("-restore with nothing saved: the conversion error", ["-restore"], saved=None, status=1,
+         message=("Vistrel", r"there is no saved display mode to restore yet \(OldWidth is empty\)")),
+    Case("-restore of an entry edited to a word names it", ["-restore"], saved=("1280", "tall", "32", "75"),
+         status=1, message=("Vistrel", r'the saved OldHeight cannot be restored: "tall" is not a number')),
+    Case("-restore of an entry beyond single precision", ["-restore"], saved=("1e39", "1024", "32", "75"),
+         status=1, message=("Vistrel", r"the saved OldWidth cannot be restored: .*single precision")),
+    Case("-restore of a deleted entry names it", ["-restore"], saved=("1280", "1024", "32", None), status=1,
+         message=("Vistrel", r"there is no saved display mode to restore yet \(OldRefresh is empty\)")),
+    Case("-restore of a width beyond the display's range is abandoned", ["-restore"],
+         saved=("3e9", "480", "32", "60"), status=3),
+    Case("a store that cannot be written abandons the change", NUMERIC, saved="unwritable", status=3),
+    # The list file.
+    Case("-Output lists every mode in order, replacing an earlier file", ["-Output", "-768"], listfile="junk",
+         output=MODES),
+    Case("a word before -output is dropped", ["verbose", "-output"], output=MODES),
+    Case("output.txt a folder: the error report", ["-output"], listfile="folder", status=1, output="folder",
+         message=("Vistrel", r".*output\.txt.*")),
+    Case("output.txt a link: replaced, never written through", ["-output"], listfile="link", output=MODES,
+         on={"wine": None}),
+    # Runs at the same time take turns: the saved mode stays one mode.
+    Case("runs at the same time", [NUMERIC, ["-restore"], ["-600", "-800", "-32", "-60", "-1"], ["-RESTORE"],
+                                   ["-480", "-640", "-32", "-60", "-1"], NUMERIC, ["-restore"], ["-restore"]],
+         together=True, saved=("1280", "1024", "32", "75"), on={"wine": None}),
+]

@@ -1,0 +1,94 @@
+"""The Windows program under Wine on a private Xorg dummy display: the mode
+in force read with xrandr, the store with Wine's reg, message boxes through
+wine_helper (tests/windows/WineHelper.cpp, its path in VISTREL_WINE_HELPER).
+The program sits in a folder named "Vistrel -restore": only a command text
+that leaves the program's name out keeps that word from being an argument."""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+import x11
+from cases import Case, NUMERIC
+
+KEY = r"HKEY_CURRENT_USER\Software\Quendrel"
+
+
+class Driver(x11.Driver):
+    rate_tolerance = 0.5  # Hz: Wine chooses among rates by whole Hz
+
+    def __enter__(self):
+        super().__enter__()
+        self.env.update(WINEPREFIX=os.path.join(self.work, "prefix"), WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+        subprocess.run(["wineboot", "-i"], env=self.env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        subprocess.run(["wineserver", "-p"], env=self.env)  # one server for every run, if none runs yet
+        self.program_dir = os.path.join(self.work, "prefix", "drive_c", "Vistrel -restore")
+        os.makedirs(self.program_dir)
+        shutil.copy(self.program, os.path.join(self.program_dir, "vistrel.exe"))
+        shutil.copy(os.environ["VISTREL_WINE_HELPER"], os.path.join(self.program_dir, "helper.exe"))
+        return self
+
+    def __exit__(self, *exception):
+        subprocess.run(["wineserver", "-k"], env=self.env)
+        subprocess.run(["wineserver", "-w"], env=self.env)
+        super().__exit__(*exception)
+
+    def wine(self, *args, check=True):
+        # Into a file, not a pipe: Wine's own processes that outlive the call
+        # would hold a pipe open.
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(["wine", *args], env=self.env, cwd=self.program_dir, stdin=subprocess.DEVNULL, stdout=out,
+                           stderr=subprocess.DEVNULL, check=check, timeout=120)
+            out.seek(0)
+            return out.read().decode(errors="replace")
+
+    def run(self, args, env):
+        program = subprocess.Popen(["wine", r"C:\Vistrel -restore\vistrel.exe", *args], cwd=self.program_dir,
+                                   env=dict(self.env, **env), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        message = None
+        for _ in range(600):
+            if program.poll() is not None:
+                break
+            box = subprocess.run(["xdotool", "search", "--name", "^(ERROR: Vistrel |Vistrel)$"], env=self.env,
+                                 capture_output=True)
+            if box.stdout and not message:
+                title, _, text = self.wine("helper.exe", "box", "10", check=False).partition("\n")
+                message = (title, text) if title else None
+            time.sleep(0.1)
+        return program.wait(timeout=60), message
+
+    def modes(self):
+        return [tuple(map(int, line.split())) for line in self.wine("helper.exe", "modes").splitlines()]
+
+    def set_saved(self, saved):
+        lines = ["REGEDIT4", "", "[-%s]" % KEY, ""]
+        if saved and saved != "unwritable":
+            lines.append("[%s\\Restore]" % KEY)
+            for key, value in zip(("OldWidth", "OldHeight", "OldBPP", "OldRefresh"), saved):
+                if value is not None:  # a number is stored as a REG_DWORD
+                    lines.append('"%s"=%s' % (key, "dword:%08x" % value if isinstance(value, int) else '"%s"' % value))
+        with open(os.path.join(self.program_dir, "saved.reg"), "w") as f:
+            f.write("\r\n".join(lines) + "\r\n")
+        self.wine("reg", "import", "saved.reg")
+        if saved == "unwritable":
+            self.wine("helper.exe", "volatile", r"Software\Quendrel")
+
+    def saved(self):
+        listing = self.wine("reg", "query", KEY + r"\Restore", check=False)
+        values = dict((k, v if t == "REG_SZ" else int(v, 16))
+                      for k, t, v in re.findall(r"^\s+(Old\w+)\s+(REG_\w+)\s+(\S*)", listing, re.M))
+        entries = tuple(values.get(key) for key in ("OldWidth", "OldHeight", "OldBPP", "OldRefresh"))
+        return None if entries == (None,) * 4 else entries
+
+
+CASES = [
+    Case("a saved entry stored as a number is no text: named, kept", ["-restore"], saved=("1280", 1024, "32", "75"),
+         status=1, message=("Vistrel", r"there is no saved display mode to restore yet \(OldHeight is empty\)")),
+    Case("the numeric command saves text over a number", NUMERIC, saved=(1280, 1024, 32, 75),
+         mode_after="1024x768@60", saved_after=("1280", "1024", "32", "75")),
+]
