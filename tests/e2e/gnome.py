@@ -11,9 +11,10 @@ from cases import Case
 # Mutter lists no mode under 800x480, and lists a size's rates in the reverse
 # of this order: 1024x768 at 75 Hz comes first.
 SPECS = "1280x1024@75:1024x768@60:1024x768@75:800x600@59.94:800x600@60:800x600@56.25"
+# Mutter ends before its X server does: a nested Mutter that loses its display spins.
 SESSION = ("mutter --nested --wayland --no-x11 --wayland-display=vistrel-e2e >mutter.log 2>&1 & "
            "timeout 60 sh -c 'until busctl --user status org.gnome.Mutter.DisplayConfig; do sleep 0.1; done' "
-           '>/dev/null 2>&1; echo "$DBUS_SESSION_BUS_ADDRESS"; read line; kill $!')
+           '>/dev/null 2>&1; echo "$DBUS_SESSION_BUS_ADDRESS"; read line; kill $!; wait $!')
 
 
 class Driver(x11.Driver):
