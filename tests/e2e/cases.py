@@ -87,7 +87,8 @@ CASES = [
     Case("another depth is refused", ["-768", "-1024", "-16", "-60", "-1"], status=3,
          on={"wine": dict(status=0, mode_after="1024x768@60", saved_after=("1280", "1024", "32", "75"))}),
     Case("the nearest rate wins where several round alike", ["-480", "-640", "-32", "-60", "-1"],
-         mode_after="640x480@60.00", saved_after=("1280", "1024", "32", "75")),
+         mode_after="640x480@60.00", saved_after=("1280", "1024", "32", "75"),
+         on={"gnome": None}),  # Mutter lists no mode under 800x480; gnome.py has the row at 800x600
     Case("a rate is matched as it rounds: 56 is 56.25", ["-600", "-800", "-32", "-56", "-1"],
          mode_after="800x600@56.25", saved_after=("1280", "1024", "32", "75")),
     Case("rate 0 asks for the size's preferred mode, else its first", ["-768", "-1024", "-32", "-0", "-1"],

@@ -11,7 +11,7 @@ namespace platform {
 
 /// One mode of the output's list, in the server's order.
 struct ModeEntry {
-  unsigned long id;     ///< the server's mode number (RRMode)
+  unsigned long id;     ///< the service's number for the mode: RRMode on X11, the list position on GNOME
   int32_t width;        ///< pixels
   int32_t height;       ///< pixels
   double refresh;       ///< Hz, exact

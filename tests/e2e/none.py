@@ -1,0 +1,30 @@
+"""A Wayland session with no service vistrel knows (Weston, headless), and
+DISPLAY at a working X server that vistrel must not fall back to."""
+
+import os
+import subprocess
+import time
+
+import x11
+
+
+class Driver(x11.Driver):
+    no_service = True
+    no_service_message = ("Vistrel", r"this Wayland session offers no display configuration service that vistrel "
+                                     r"can use \(looked for org\.gnome\.Mutter\.DisplayConfig.*")
+    modes = list  # no service, no list: any output.txt differs from none
+
+    def __enter__(self):
+        super().__enter__()
+        self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e")
+        self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)  # nor a session bus
+        self.weston = subprocess.Popen(["weston", "--backend=headless-backend.so", "--socket=vistrel-e2e"],
+                                       env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        while not os.path.exists(os.path.join(self.work, "vistrel-e2e")) and self.weston.poll() is None:
+            time.sleep(0.1)
+        return self
+
+    def __exit__(self, *exception):
+        self.weston.terminate()
+        self.weston.wait(timeout=60)
+        super().__exit__(*exception)
