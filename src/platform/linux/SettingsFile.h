@@ -19,8 +19,10 @@ std::optional<std::string> ReadIniValue(const std::string& text, const std::stri
 
 /// Returns `text` with the first `key` line of `section` replaced by
 /// "key=value", or removed when `value` is nothing. Every other line keeps
-/// its bytes. A new key goes after the section's last key line; a new
-/// section goes at the end. Removing what is absent returns `text` as it was.
+/// its bytes, except the "[section]" line of a section that a removal
+/// leaves with nothing but blank lines, which goes too. A new key goes after
+/// the section's last key line; a new section goes at the end. Removing what
+/// is absent returns `text` as it was.
 std::string ReplaceIniValue(const std::string& text, const std::string& section, const std::string& key,
                             const std::optional<std::string>& value);
 
