@@ -209,8 +209,8 @@ void MakeDirectories(const std::string& path, const std::string& directory) {
   }
 }
 
-/// Opens a new file beside `path` under a fresh name, never through a
-/// symbolic link; sets `tempPath` to its name.
+/// Opens a new file beside `path` under a fresh name (`path`, a dot and 12
+/// hex digits), never through a symbolic link; sets `tempPath` to its name.
 int CreateTempFile(const std::string& path, std::string* tempPath) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     unsigned char random[6] = {};
@@ -237,13 +237,15 @@ void WriteAll(int fd, const std::string& text, const std::string& path) {
   }
 }
 
-/// Removes the temporary files of earlier saves that were killed before their
-/// rename. Runs under the folder's lock, which every save holds while its
-/// temporary file exists, so any file of that naming is one nobody will finish.
-void RemoveStaleTempFiles(const std::string& directory) {
-  DIR* folder = opendir(directory.c_str());
+/// Removes the temporary files that saves of `path` killed before their
+/// rename left beside it. Runs under the folder's lock, which every save holds
+/// while its temporary file exists, so any file of that naming is one nobody
+/// will finish.
+void RemoveStaleTempFiles(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  DIR* folder = opendir(path.substr(0, slash).c_str());
   if (!folder) return;  // the save itself reports what is wrong with the folder
-  const std::string prefix = "settings.ini.";
+  const std::string prefix = path.substr(slash + 1) + ".";
   while (const dirent* entry = readdir(folder)) {
     const std::string name = entry->d_name;
     if (name.size() == prefix.size() + 12 && name.compare(0, prefix.size(), prefix) == 0 &&
@@ -347,7 +349,7 @@ void SaveSettings(const std::string& appName, const std::string& section, const 
   std::string changed = store.text;
   for (const SettingEntry& entry : entries) changed = ReplaceIniValue(changed, section, entry.key, entry.value);
   if (changed == store.text) return;
-  RemoveStaleTempFiles(store.path.substr(0, store.path.rfind('/')));
+  RemoveStaleTempFiles(store.path);
   ReplaceFile(store, changed);
   store.text = changed;
 }

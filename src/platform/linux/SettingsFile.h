@@ -4,6 +4,14 @@
 // ${XDG_CONFIG_HOME:-$HOME/.config}/<application>/settings.ini, with
 // "[Section]" lines and "Key=Value" lines. The text functions are pure, so
 // that tests and fuzzers can drive them on any text.
+//
+// QuerySetting and SaveSettings (Platform.h) lock the file's folder at their
+// first use in a run and hold the lock until the process ends, read the file
+// once under it and serve later queries from that copy; a save replaces the
+// file once for all its entries (temporary file, fsync, rename, fsync of the
+// folder). A query creates nothing: without the folder it finds nothing and
+// takes no lock, and the first save creates the folder, locks it and reads
+// the file again.
 
 #include <optional>
 #include <string>
