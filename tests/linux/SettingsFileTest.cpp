@@ -1,140 +1,80 @@
 #include "platform/linux/SettingsFile.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "platform/Platform.h"
+#include "platform/linux/Handles.h"
 #include "runtime/RuntimeError.h"
 
 namespace platform {
-namespace {
+namespace fs = std::filesystem;
 
-const char kFile[] =
-    "; comment=1\n"
-    "[Other]\n"
-    "OldWidth=7\n"
-    "\n"
-    "[ restore ]\r\n"
-    "  OldWidth = 1280  \r\n"
-    "#OldHeight=5\r\n"
-    "OldBPP=32\r\n"
-    "[Restore]\n"
-    "OldRefresh=75\n";
-
-TEST(ReadIniValueTest, ReadsTheFirstSectionAndKeyOfThatName) {
-  EXPECT_EQ(ReadIniValue(kFile, "Restore", "OldWidth"), "1280");
-  EXPECT_EQ(ReadIniValue(kFile, "RESTORE", "oldbpp"), "32");
-  EXPECT_EQ(ReadIniValue(kFile, "Other", "OldWidth"), "7");
-  EXPECT_EQ(ReadIniValue("[Restore]\nOldWidth=", "Restore", "OldWidth"), "");
+TEST(ReplaceIniValueTest, ChangesOneKeyAndKeepsEveryOtherByteAndLineBreak) {
+  const struct { const char* before; const char* key; std::optional<std::string> value; const char* after; } edits[] = {
+      {"; c\n[Other]\nA=7\n\n[ restore ]\r\n  A = 1  \r\n#B=5\r\n[Restore]\nB=2\n", "A", "2",
+       "; c\n[Other]\nA=7\n\n[ restore ]\r\nA=2\r\n#B=5\r\n[Restore]\nB=2\n"},
+      {"[Restore]\r\nA=1\r\n\r\n[Next]\r\n", "B", " 2", "[Restore]\r\nA=1\r\nB= 2\r\n\r\n[Next]\r\n"},
+      {"[Restore]\r\nA=1\r", "B", "2", "[Restore]\r\nA=1\r\nB=2\r\n"},  // a lone CR at the end stays a break
+      {"[Other]\nx=y", "A", "2", "[Other]\nx=y\n[Restore]\nA=2\n"},
+      {"x\n[Restore]\r\nA=1\r\n\n[Other]\n", "A", std::nullopt, "x\n\n[Other]\n"},  // no empty section left
+      {"[Restore]\n;c\nB=2\n[Other]\nB=3\n", "B", std::nullopt, "[Restore]\n;c\n[Other]\nB=3\n"}};
+  for (const auto& edit : edits) {
+    EXPECT_EQ(ReplaceIniValue(edit.before, "Restore", edit.key, edit.value), edit.after) << edit.before;
+    EXPECT_EQ(ReadIniValue(edit.after, "RESTORE", edit.key), edit.value ? "2" : edit.value) << edit.after;
+  }
 }
 
-TEST(ReadIniValueTest, GivesNothingForWhatIsAbsent) {
-  EXPECT_EQ(ReadIniValue(kFile, "Restore", "OldHeight"), std::nullopt);    // only in a comment
-  EXPECT_EQ(ReadIniValue(kFile, "Restore", "OldRefresh"), std::nullopt);   // in a later section of that name
-  EXPECT_EQ(ReadIniValue(kFile, "Missing", "OldWidth"), std::nullopt);
-  EXPECT_EQ(ReadIniValue("OldWidth=1\n", "Restore", "OldWidth"), std::nullopt);
-  EXPECT_EQ(ReadIniValue("", "Restore", "OldWidth"), std::nullopt);
-  EXPECT_EQ(ReadIniValue("[Restore\nOldWidth=1\n", "Restore", "OldWidth"), std::nullopt);
+static std::string Read(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
-TEST(ReplaceIniValueTest, ReplacesOneLineAndKeepsEveryOther) {
-  const std::string text = kFile;
-  const std::string changed = ReplaceIniValue(text, "Restore", "OldWidth", "1024");
-  std::string expected = text;
-  expected.replace(expected.find("  OldWidth = 1280  "), 19, "OldWidth=1024");
-  EXPECT_EQ(changed, expected);
-  EXPECT_EQ(ReplaceIniValue("[Restore]\nOldWidth=1", "Restore", "OldWidth", "2"), "[Restore]\nOldWidth=2");
-}
-
-TEST(ReplaceIniValueTest, AddsNewKeysAfterTheSectionsLastKey) {
-  EXPECT_EQ(ReplaceIniValue("[Restore]\nA=1\n\n[Next]\n", "Restore", "B", "2"), "[Restore]\nA=1\nB=2\n\n[Next]\n");
-  EXPECT_EQ(ReplaceIniValue("[Restore]\r\n[Next]\r\n", "Restore", "B", "2"), "[Restore]\r\nB=2\r\n[Next]\r\n");
-  EXPECT_EQ(ReplaceIniValue("[Restore]\nA=1", "Restore", "B", "2"), "[Restore]\nA=1\nB=2\n");
-  // A lone CR at the very end stays a line break; it must not end up in A's value.
-  const std::string afterLoneCr = ReplaceIniValue("[Restore]\r\nA=1\r", "Restore", "B", "2");
-  EXPECT_EQ(afterLoneCr, "[Restore]\r\nA=1\r\nB=2\r\n");
-  EXPECT_EQ(ReadIniValue(afterLoneCr, "Restore", "A"), "1");
-}
-
-TEST(ReplaceIniValueTest, AddsAMissingSectionAtTheEnd) {
-  EXPECT_EQ(ReplaceIniValue("", "Restore", "OldWidth", "1280"), "[Restore]\nOldWidth=1280\n");
-  EXPECT_EQ(ReplaceIniValue("[Other]\nx=y", "Restore", "A", "1"), "[Other]\nx=y\n[Restore]\nA=1\n");
-}
-
-TEST(ReplaceIniValueTest, RemovesOnlyTheKeysLine) {
-  const std::string text = "[Restore]\nA=1\nB=2\n[Other]\nB=3\n";
-  EXPECT_EQ(ReplaceIniValue(text, "Restore", "B", std::nullopt), "[Restore]\nA=1\n[Other]\nB=3\n");
-  EXPECT_EQ(ReplaceIniValue(text, "Restore", "C", std::nullopt), text);
-  EXPECT_EQ(ReplaceIniValue("", "Restore", "C", std::nullopt), "");
-}
-
-/// Points XDG_CONFIG_HOME at a fresh folder for one test.
 class SettingsStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vistrel-settings.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    setenv("XDG_CONFIG_HOME", (folder_ + "/config").c_str(), /*overwrite=*/1);
+    ASSERT_TRUE(fs::create_directory(root_)) << root_;
+    setenv("XDG_CONFIG_HOME", root_.c_str(), /*overwrite=*/1);  // a fresh path, so a fresh store
   }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
-  std::string Read(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-  }
-
-  std::string folder_;
+  void TearDown() override { fs::remove_all(root_); }
+  std::string root_ =
+      "/tmp/vistrel-" + std::to_string(getpid()) + testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::string folder_ = root_ + "/Quendrel", file_ = folder_ + "/settings.ini", mine_ = root_ + "/mine.ini";
 };
 
-TEST_F(SettingsStoreTest, SavesReadsAndDeletesInTheApplicationsFile) {
-  const std::string path = folder_ + "/config/Quendrel/settings.ini";
-  EXPECT_EQ(SettingsPath("Quendrel"), path);
-  EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), std::nullopt);
-  SaveSettings("Quendrel", "Restore", {{"OldWidth", "1280"}});
-  SaveSettings("Quendrel", "Restore", {{"OldHeight", "1024"}});
-  EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), "1280");
-  EXPECT_EQ(Read(path), "[Restore]\nOldWidth=1280\nOldHeight=1024\n");
-  SaveSettings("Quendrel", "Restore", {{"OldWidth", std::nullopt}});
-  EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), std::nullopt);
-  EXPECT_EQ(Read(path), "[Restore]\nOldHeight=1024\n");
-  // No temporary file is left beside it.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_ + "/config/Quendrel"), {}), 1);
-}
-
-TEST_F(SettingsStoreTest, ReplacesALinkWithoutWritingThroughIt) {
-  const std::string target = folder_ + "/target.ini";
-  std::ofstream(target) << "[Restore]\nOldWidth=1\n";
-  std::filesystem::create_directories(folder_ + "/config/Quendrel");
-  std::filesystem::create_symlink(target, folder_ + "/config/Quendrel/settings.ini");
+TEST_F(SettingsStoreTest, SavesEveryEntryInOneReplaceOfALinkWhileHoldingTheLock) {
+  fs::create_directories(folder_);
+  std::ofstream(folder_ + "/settings.ini.0123456789ab") << "left by a killed save";
+  std::ofstream(mine_) << "; mine\r\n[Restore]\r\nOldWidth=1\r\n";
+  fs::create_symlink(mine_, file_);
   EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), "1");
-  SaveSettings("Quendrel", "Restore", {{"OldWidth", "2"}});
-  EXPECT_EQ(Read(target), "[Restore]\nOldWidth=1\n");
-  EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), "2");
+  FileDescriptor otherRun(open(folder_.c_str(), O_RDONLY | O_DIRECTORY)), creations(inotify_init1(IN_NONBLOCK));
+  EXPECT_NE(flock(otherRun.Get(), LOCK_EX | LOCK_NB), 0);
+  inotify_add_watch(creations.Get(), folder_.c_str(), IN_CREATE);  // one temporary file per replace
+  EXPECT_THROW(SaveSettings("Quendrel", "Restore", {{"OldWidth", "5"}, {"OldHeight", "6"}, {"C", "\n"}}), RuntimeError);
+  SaveSettings("Quendrel", "Restore", {{"OldWidth", "2"}, {"OldHeight", "3"}, {"OldBPP", "4"}});
+  alignas(inotify_event) char events[4096];
+  EXPECT_EQ(read(creations.Get(), events, sizeof events), static_cast<ssize_t>(sizeof(inotify_event) + 32));
+  EXPECT_EQ(Read(mine_), "; mine\r\n[Restore]\r\nOldWidth=1\r\n");  // replaced, not written through
+  EXPECT_EQ(Read(file_), "; mine\r\n[Restore]\r\nOldWidth=2\r\nOldHeight=3\r\nOldBPP=4\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1);  // no temporary file, old ones gone
 }
 
-TEST_F(SettingsStoreTest, AFailedSaveIsAPlatformCallErrorNamingTheFile) {
-  // A plain file where the folder should be: nothing can be created in it.
-  std::filesystem::create_directories(folder_ + "/config");
-  std::ofstream(folder_ + "/config/Quendrel") << "not a folder";
-  try {
-    SaveSettings("Quendrel", "Restore", {{"OldWidth", "1280"}});
-    FAIL() << "the save did not fail";
-  } catch (const RuntimeError& error) {
-    EXPECT_EQ(error.kind, ErrorKind::PlatformCallFailed);
-    EXPECT_NE(std::string(error.what()).find(folder_ + "/config/Quendrel/settings.ini"), std::string::npos)
-        << error.what();
+TEST_F(SettingsStoreTest, AReadCreatesNothingAndAFailedSaveNamesTheFileAndChangesNothing) {
+  EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), std::nullopt);
+  EXPECT_FALSE(fs::exists(folder_));
+  std::ofstream(folder_) << "not a folder";
+  std::string what = "no error";
+  try { SaveSettings("Quendrel", "Restore", {{"OldWidth", "2"}}); } catch (const RuntimeError& error) {
+    what = error.kind == ErrorKind::PlatformCallFailed ? error.what() : "not PlatformCallFailed";
   }
-  EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), std::nullopt);  // a read never fails
+  EXPECT_NE(what.find("\"" + file_ + "\""), std::string::npos) << what;
+  EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), std::nullopt);
+  EXPECT_EQ(Read(folder_), "not a folder");
 }
 
-}  // namespace
 }  // namespace platform

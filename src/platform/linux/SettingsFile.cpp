@@ -1,7 +1,9 @@
 #include "platform/linux/SettingsFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,12 +115,29 @@ std::optional<std::string> ReadIniValue(const std::string& text, const std::stri
   return Trim(line.substr(line.find('=') + 1));
 }
 
+namespace {
+
+/// True when the section that opens at `sectionLine` holds nothing but
+/// blank lines besides the line `ignored`.
+bool OnlyBlankLines(const std::vector<Line>& lines, int sectionLine, int ignored) {
+  for (int i = sectionLine + 1; i < static_cast<int>(lines.size()) && !SectionName(lines[i].content); ++i)
+    if (i != ignored && !Trim(lines[i].content).empty()) return false;
+  return true;
+}
+
+}  // namespace
+
 std::string ReplaceIniValue(const std::string& text, const std::string& section, const std::string& key,
                             const std::optional<std::string>& value) {
   const std::vector<Line> lines = SplitLines(text);
   const Place place = Find(lines, section, key);
   if (place.keyLine >= 0) {
     const Line& old = lines[place.keyLine];
+    // A removal that empties the section takes its "[Section]" line too.
+    if (!value && OnlyBlankLines(lines, place.sectionLine, place.keyLine)) {
+      const Line& header = lines[place.sectionLine];
+      return text.substr(0, header.start) + text.substr(header.end, old.start - header.end) + text.substr(old.end);
+    }
     // Keep the line's own break (CR LF or LF, or none at the very end).
     const std::string ending = text.substr(old.start + old.content.size(), old.end - old.start - old.content.size());
     const std::string replacement = value ? key + "=" + *value + ending : "";
@@ -190,8 +209,8 @@ void MakeDirectories(const std::string& path, const std::string& directory) {
   }
 }
 
-/// Opens a new file beside `path` under a fresh name, never through a
-/// symbolic link; sets `tempPath` to its name.
+/// Opens a new file beside `path` under a fresh name (`path`, a dot and 12
+/// hex digits), never through a symbolic link; sets `tempPath` to its name.
 int CreateTempFile(const std::string& path, std::string* tempPath) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     unsigned char random[6] = {};
@@ -218,12 +237,83 @@ void WriteAll(int fd, const std::string& text, const std::string& path) {
   }
 }
 
-/// Replaces the file at `path` by one holding `text`: a temporary file
-/// beside it, flushed to disk, renamed over it. Readers see the old file or
-/// the new one, never a part.
-void ReplaceFile(const std::string& path, const std::string& text) {
-  const std::string directory = path.substr(0, path.rfind('/'));
-  MakeDirectories(path, directory);
+/// Removes the temporary files that saves of `path` killed before their
+/// rename left beside it. Runs under the folder's lock, which every save holds
+/// while its temporary file exists, so any file of that naming is one nobody
+/// will finish.
+void RemoveStaleTempFiles(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  DIR* folder = opendir(path.substr(0, slash).c_str());
+  if (!folder) return;  // the save itself reports what is wrong with the folder
+  const std::string prefix = path.substr(slash + 1) + ".";
+  while (const dirent* entry = readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name.size() == prefix.size() + 12 && name.compare(0, prefix.size(), prefix) == 0 &&
+        name.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos)
+      unlinkat(dirfd(folder), name.c_str(), /*flags=*/0);
+  }
+  closedir(folder);
+}
+
+/// The settings file as this run sees it. The run holds an exclusive lock on
+/// the file's folder from its first use of the store to its end (the kernel
+/// drops it when the process ends, killed or not), so runs at the same time
+/// take turns from the read of the saved mode to its put-back, and the text
+/// read under that lock stays the file's text for the rest of the run.
+struct Store {
+  std::string path;                     // settings.ini
+  std::optional<FileDescriptor> folder;  // the locked folder; none before the lock
+  bool loaded = false;                  // `text` was read under the lock
+  std::string text;
+  int readError = 0;  // errno of a failed read; such a file is never written over
+};
+
+/// Returns the store of the file at `path`; a new path starts afresh.
+Store& StoreAt(const std::string& path) {
+  static Store store;
+  if (store.path != path) {
+    store.path = path;
+    store.folder.reset();
+    store.loaded = false;
+    store.text.clear();
+    store.readError = 0;
+  }
+  return store;
+}
+
+/// Opens and locks the store's folder, waiting while another run holds it.
+/// Returns 0, or the errno of the call that failed with its name in `call`.
+int Lock(Store& store, const std::string& directory, std::string* call) {
+  *call = "open " + directory;
+  FileDescriptor folder(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.Get() < 0) return errno;
+  *call = "flock " + directory;
+  while (flock(folder.Get(), LOCK_EX) != 0)
+    if (errno != EINTR) return errno;
+  store.folder.emplace(folder.Release());
+  return 0;
+}
+
+/// Reads the file into `store` under the lock, once per run. For a save the
+/// folder is created first and failing to lock is an error; for a query a
+/// missing folder locks and creates nothing (there is nothing to read), and
+/// a later save locks and reads again.
+void Load(Store& store, bool forSave) {
+  if (store.loaded) return;
+  const std::string directory = store.path.substr(0, store.path.rfind('/'));
+  if (forSave) MakeDirectories(store.path, directory);
+  std::string call;
+  const int error = store.folder ? 0 : Lock(store, directory, &call);
+  if (error != 0 && forSave) throw SaveError(store.path, call, error);
+  store.text = ReadWholeFile(store.path, &store.readError);
+  store.loaded = store.folder.has_value();
+}
+
+/// Replaces the file by one holding `text`: a temporary file beside it,
+/// flushed to disk, renamed over it, and the folder flushed so that the
+/// rename lasts. Readers see the old file or the new one, never a part.
+void ReplaceFile(const Store& store, const std::string& text) {
+  const std::string& path = store.path;
   std::string tempPath;
   FileDescriptor temp(CreateTempFile(path, &tempPath));
   try {
@@ -235,35 +325,33 @@ void ReplaceFile(const std::string& path, const std::string& text) {
     unlink(tempPath.c_str());
     throw;
   }
-  // Make the rename itself durable; a failure here loses nothing already written.
-  FileDescriptor folder(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.Get() >= 0) fsync(folder.Get());
-}
-
-void ChangeSetting(const std::string& appName, const std::string& section, const std::string& key,
-                   const std::optional<std::string>& value) {
-  const std::string path = SettingsPath(appName);
-  if (value && value->find_first_of("\r\n") != std::string::npos)
-    throw RuntimeError(ErrorKind::PlatformCallFailed,
-                       "save settings \"" + path + "\": the value of " + key + " holds a line break");
-  int error = 0;
-  const std::string text = ReadWholeFile(path, &error);
-  // Writing over a file that could not be read would lose its other lines.
-  if (error != 0) throw SaveError(path, "read", error);
-  const std::string changed = ReplaceIniValue(text, section, key, value);
-  if (changed != text) ReplaceFile(path, changed);
+  fsync(store.folder->Get());  // a failure here loses nothing already written
 }
 
 }  // namespace
 
 std::optional<std::string> QuerySetting(const std::string& appName, const std::string& section,
                                         const std::string& key) {
-  int error = 0;
-  return ReadIniValue(ReadWholeFile(SettingsPath(appName), &error), section, key);
+  Store& store = StoreAt(SettingsPath(appName));
+  Load(store, /*forSave=*/false);
+  return ReadIniValue(store.text, section, key);
 }
 
 void SaveSettings(const std::string& appName, const std::string& section, const std::vector<SettingEntry>& entries) {
-  for (const SettingEntry& entry : entries) ChangeSetting(appName, section, entry.key, entry.value);
+  Store& store = StoreAt(SettingsPath(appName));
+  for (const SettingEntry& entry : entries)
+    if (entry.value && entry.value->find_first_of("\r\n") != std::string::npos)
+      throw RuntimeError(ErrorKind::PlatformCallFailed,
+                         "save settings \"" + store.path + "\": the value of " + entry.key + " holds a line break");
+  Load(store, /*forSave=*/true);
+  // Writing over a file that could not be read would lose its other lines.
+  if (store.readError != 0) throw SaveError(store.path, "read", store.readError);
+  std::string changed = store.text;
+  for (const SettingEntry& entry : entries) changed = ReplaceIniValue(changed, section, entry.key, entry.value);
+  if (changed == store.text) return;
+  RemoveStaleTempFiles(store.path);
+  ReplaceFile(store, changed);
+  store.text = changed;
 }
 
 }  // namespace platform

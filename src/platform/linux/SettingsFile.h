@@ -4,6 +4,14 @@
 // ${XDG_CONFIG_HOME:-$HOME/.config}/<application>/settings.ini, with
 // "[Section]" lines and "Key=Value" lines. The text functions are pure, so
 // that tests and fuzzers can drive them on any text.
+//
+// QuerySetting and SaveSettings (Platform.h) lock the file's folder at their
+// first use in a run and hold the lock until the process ends, read the file
+// once under it and serve later queries from that copy; a save replaces the
+// file once for all its entries (temporary file, fsync, rename, fsync of the
+// folder). A query creates nothing: without the folder it finds nothing and
+// takes no lock, and the first save creates the folder, locks it and reads
+// the file again.
 
 #include <optional>
 #include <string>
@@ -19,8 +27,10 @@ std::optional<std::string> ReadIniValue(const std::string& text, const std::stri
 
 /// Returns `text` with the first `key` line of `section` replaced by
 /// "key=value", or removed when `value` is nothing. Every other line keeps
-/// its bytes. A new key goes after the section's last key line; a new
-/// section goes at the end. Removing what is absent returns `text` as it was.
+/// its bytes, except the "[section]" line of a section that a removal
+/// leaves with nothing but blank lines, which goes too. A new key goes after
+/// the section's last key line; a new section goes at the end. Removing what
+/// is absent returns `text` as it was.
 std::string ReplaceIniValue(const std::string& text, const std::string& section, const std::string& key,
                             const std::optional<std::string>& value);
 

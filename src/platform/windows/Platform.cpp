@@ -14,6 +14,7 @@
 
 #include <share.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -84,6 +85,22 @@ std::string SubKey(const std::string& appName, const std::string& section) {
   return "Software\\" + appName + "\\" + section;
 }
 
+/// Makes runs at the same time take turns with the store under `subKey`: the
+/// run's first use of it waits for a mutex of that name and owns it to the end
+/// of the process, from the read of the saved mode to its put-back. Windows
+/// releases it when the process ends, killed or not; without the mutex the run
+/// goes on alone, since a read of the store never fails.
+void TakeTurn(const std::string& subKey) {
+  static bool taken = false;
+  if (taken) return;
+  taken = true;
+  std::string name = "Local\\Vistrel " + subKey;
+  std::replace(name.begin() + 6, name.end(), '\\', '/');  // no backslash but the namespace's
+  // The handle stays open on purpose: closing it would give up the turn.
+  const ::HANDLE mutex = ::CreateMutexA(/*lpMutexAttributes=*/nullptr, /*bInitialOwner=*/FALSE, name.c_str());
+  if (mutex) ::WaitForSingleObject(mutex, INFINITE);  // WAIT_ABANDONED too: its owner ended, the turn is ours
+}
+
 /// The error for a registry call `call` that failed with `code` on `key`
 /// (below HKEY_CURRENT_USER) and its value `name`.
 RuntimeError RegistryError(const char* call, const std::string& key, const std::string& name, ::LSTATUS code) {
@@ -111,6 +128,7 @@ int32_t ChangeDisplaySettingsA(DEVMODEA* record, uint32_t flags) {
 std::optional<std::string> QuerySetting(const std::string& appName, const std::string& section,
                                         const std::string& key) {
   const std::string subKey = SubKey(appName, section);
+  TakeTurn(subKey);
   // The value may change between the two calls; ask again while it grows.
   for (;;) {
     ::DWORD size = 0;
@@ -130,6 +148,7 @@ std::optional<std::string> QuerySetting(const std::string& appName, const std::s
 
 void SaveSettings(const std::string& appName, const std::string& section, const std::vector<SettingEntry>& entries) {
   const std::string subKey = SubKey(appName, section);
+  TakeTurn(subKey);
   ScopedKey handle;
   ::LSTATUS status = ::RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), /*Reserved=*/0, /*lpClass=*/nullptr,
                                        REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, /*lpSecurityAttributes=*/nullptr,
