@@ -1,13 +1,12 @@
-"""The end-to-end cases: one row per case, run against every display service
-by tests/e2e/run.py through that service's driver.
-
-A row gives the command line, the display and the store before the run, and
-what must hold after it: the exit status, the mode in force, the saved
-entries, output.txt and the message the user saw (a (title, text) pair whose
-text is a regular expression; the Linux program prints message boxes as
-"title" and "text" lines and error reports as "vistrel: text"). `on` says
-what a service must do instead where it cannot do what the row says.
-"""
+# The end-to-end cases: one row per case, run against every display service
+# by tests/e2e/run.py through that service's driver.
+#
+# A row gives the command line, the display and the store before the run, and
+# what must hold after it: the exit status, the mode in force, the saved
+# entries, output.txt and the message the user saw (a (title, text) pair whose
+# text is a regular expression; the Linux program prints message boxes as
+# "title" and "text" lines and error reports as "vistrel: text"). `on` says
+# what a service must do instead where it cannot do what the row says.
 
 import re
 from dataclasses import dataclass, field

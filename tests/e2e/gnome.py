@@ -1,6 +1,6 @@
-"""The Linux program on GNOME: Mutter nested on a private Xorg dummy display
-with two dummy monitors side by side, in a session bus of its own; read and
-set through Mutter's DisplayConfig service with busctl."""
+# The Linux program on GNOME: Mutter nested on a private Xorg dummy display
+# with two dummy monitors side by side, in a session bus of its own; read and
+# set through Mutter's DisplayConfig service with busctl.
 
 import json
 import subprocess
@@ -39,8 +39,8 @@ class Driver(x11.Driver):
                   mode, 0, width, 0, 1, 0, "false", 1, "LVDS2", "1280x1024@75.000", 0, 0)
 
     def mode(self):
-        """LVDS1's mode as (width, height, Hz); its size shows as wrong unless
-        LVDS2 keeps 1280x1024 at 75 Hz right beside it."""
+        # LVDS1's mode as (width, height, Hz); its size shows as wrong unless
+        # LVDS2 keeps 1280x1024 at 75 Hz right beside it.
         _, monitors, logical, _ = self.call("GetCurrentState")
         ours, other = [next(m[1:4] for m in modes if "is-current" in m[6]) for _, modes, _ in monitors]
         layout = [(x, y) for x, y, *_ in logical]
@@ -49,7 +49,7 @@ class Driver(x11.Driver):
         return tuple(ours)
 
     def modes(self):
-        """LVDS1's modes in the service's order, as (width, height, 32, whole Hz)."""
+        # LVDS1's modes in the service's order, as (width, height, 32, whole Hz).
         return [(w, h, 32, int(hz + 0.5)) for _, w, h, hz, *_ in self.call("GetCurrentState")[1][0][1]]
 
 

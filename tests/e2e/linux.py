@@ -1,6 +1,6 @@
-"""What the drivers of the Linux program share: a copy of the program in a
-program folder of its own, the settings file in a private XDG_CONFIG_HOME,
-and standard error read as the message the user saw."""
+# What the drivers of the Linux program share: a copy of the program in a
+# program folder of its own, the settings file in a private XDG_CONFIG_HOME,
+# and standard error read as the message the user saw.
 
 import os
 import re
@@ -47,9 +47,9 @@ class LinuxDriver:
                 f.write("[Restore]\n" + "".join("%s=%s\n" % kv for kv in zip(KEYS, saved) if kv[1] is not None))
 
     def saved(self):
-        """The four entries (None where absent); None without a [Restore]
-        section; "unwritable" while the folder is a file; any file the
-        program left beside settings.ini."""
+        # The four entries (None where absent); None without a [Restore]
+        # section; "unwritable" while the folder is a file; any file the
+        # program left beside settings.ini.
         if os.path.isfile(self.folder):
             return "unwritable"
         if not os.path.exists(self.settings):

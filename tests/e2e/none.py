@@ -1,5 +1,5 @@
-"""A Wayland session with no service vistrel knows (Weston, headless), and
-DISPLAY at a working X server that vistrel must not fall back to."""
+# A Wayland session with no service vistrel knows (Weston, headless), and
+# DISPLAY at a working X server that vistrel must not fall back to.
 
 import os
 import subprocess

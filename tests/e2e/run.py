@@ -1,12 +1,11 @@
-"""Runs the end-to-end cases of cases.py against one display service.
-
-  python3 run.py DRIVER PROGRAM [NAME_PART]
-
-DRIVER names a module beside this file whose Driver class starts the service
-(as a context manager), runs the program on it and reads what the service and
-the store hold; its CASES, if any, are rows of that service's own rules. Each
-failing check prints the case and what differed; exit status 1 if any did.
-"""
+# Runs the end-to-end cases of cases.py against one display service.
+#
+# python3 run.py DRIVER PROGRAM [NAME_PART]
+#
+# DRIVER names a module beside this file whose Driver class starts the service
+# (as a context manager), runs the program on it and reads what the service and
+# the store hold; its CASES, if any, are rows of that service's own rules. Each
+# failing check prints the case and what differed; exit status 1 if any did.
 
 import dataclasses
 import importlib
@@ -27,7 +26,7 @@ def parse_mode(text):
 
 
 def as_service_does(case, driver):
-    """The row as `driver`'s service must do it, or None when it cannot."""
+    # The row as `driver`'s service must do it, or None when it cannot.
     if driver.name in case.on:
         if case.on[driver.name] is None:
             return None
@@ -59,7 +58,7 @@ def prepare(case, driver):
 
 
 def list_file(driver):
-    """What output.txt holds: MODES when it is exactly the service's list."""
+    # What output.txt holds: MODES when it is exactly the service's list.
     path = os.path.join(driver.program_dir, "output.txt")
     if os.path.islink(path) or os.path.isdir(path) or not os.path.exists(path):
         return "a link" if os.path.islink(path) else "folder" if os.path.isdir(path) else None
@@ -70,14 +69,14 @@ def list_file(driver):
 
 
 def said(message, expected):
-    """Whether `message` (title, text) is `expected` (title, text pattern)."""
+    # Whether `message` (title, text) is `expected` (title, text pattern).
     if message is None or expected is None:
         return message == expected
     return message[0] == expected[0] and re.fullmatch(expected[1], message[1], re.S)
 
 
 def check(case, driver, status, message, saved_before):
-    """Returns what differs from the row after the run, one text per check."""
+    # Returns what differs from the row after the run, one text per check.
     failures = []
     if status not in ((0, 3) if case.together else (case.status,)):
         failures.append("exit status %r, expected %r; it said %r" % (status, case.status, message))

@@ -1,8 +1,8 @@
-"""The Windows program under Wine on a private Xorg dummy display: the mode
-in force read with xrandr, the store with Wine's reg, message boxes through
-wine_helper (tests/windows/WineHelper.cpp, its path in VISTREL_WINE_HELPER).
-The program sits in a folder named "Vistrel -restore": only a command text
-that leaves the program's name out keeps that word from being an argument."""
+# The Windows program under Wine on a private Xorg dummy display: the mode
+# in force read with xrandr, the store with Wine's reg, message boxes through
+# wine_helper (tests/windows/WineHelper.cpp, its path in VISTREL_WINE_HELPER).
+# The program sits in a folder named "Vistrel -restore": only a command text
+# that leaves the program's name out keeps that word from being an argument.
 
 import os
 import re
@@ -67,7 +67,7 @@ class Driver(x11.Driver):
         return [tuple(map(int, line.split())) for line in self.wine("helper.exe", "modes").splitlines()]
 
     def set_saved(self, saved):
-        """Rewrites the store's key through a .reg file; a number is stored as a REG_DWORD."""
+        # Rewrites the store's key through a .reg file; a number is stored as a REG_DWORD.
         lines = ["REGEDIT4", "[-%s]" % KEY]
         if saved and saved != "unwritable":
             lines += ["[%s\\Restore]" % KEY] + ['"%s"=%s' % (k, "dword:%x" % v if isinstance(v, int) else '"%s"' % v)

@@ -1,5 +1,5 @@
-"""The Linux program on X11: a private Xorg dummy display (tests/xserver),
-read and set with xrandr."""
+# The Linux program on X11: a private Xorg dummy display (tests/xserver),
+# read and set with xrandr.
 
 import os
 import re
@@ -30,8 +30,8 @@ class Driver(LinuxDriver):
         self.xrandr("--output", "DUMMY0", "--mode", "%dx%d" % (width, height), "--rate", str(rate))
 
     def mode(self):
-        """The device's mode as (width, height, Hz), its size taken from the
-        screen: a screen not fitted to the mode shows as a wrong size."""
+        # The device's mode as (width, height, Hz), its size taken from the
+        # screen: a screen not fitted to the mode shows as a wrong size.
         text = self.xrandr("--current")
         screen = re.search(r"current (\d+) x (\d+)", text)
         size, rates = re.search(r"^\s+(\d+x\d+)\s+(.*\*.*)$", text, re.M).groups()
@@ -41,7 +41,7 @@ class Driver(LinuxDriver):
         return int(screen.group(1)), int(screen.group(2)), rate
 
     def modes(self):
-        """The output's modes in the server's order, as (width, height, 32, whole Hz)."""
+        # The output's modes in the server's order, as (width, height, 32, whole Hz).
         text = self.xrandr("--verbose").split("\nDUMMY0 ")[1].split("\n", 1)[1]
         text = re.split(r"\n\S", text)[0]
         sizes = re.findall(r"h: width\s+(\d+).*\n\s+v: height\s+(\d+).*clock\s+([\d.]+)Hz", text)

@@ -67,22 +67,16 @@ int32_t EnumDisplaySettingsA(const char* /*deviceName*/, int32_t modeNum, DEVMOD
 int32_t ChangeDisplaySettingsA(DEVMODEA* record, uint32_t flags) {
   state.changeImages.push_back(ToImage(*record));
   state.changeFlags.push_back(flags);
-  if (state.changeResult < 0) return state.changeResult;
-  state.current.dmPelsWidth = record->dmPelsWidth;
-  state.current.dmPelsHeight = record->dmPelsHeight;
-  state.current.dmBitsPerPel = record->dmBitsPerPel;
-  state.current.dmDisplayFrequency = record->dmDisplayFrequency;
+  if (state.changeResult >= 0) state.current = *record;
   return state.changeResult;
 }
 
-std::optional<std::string> QuerySetting(const std::string& appName, const std::string& section,
-                                        const std::string& key) {
+std::optional<std::string> QuerySetting(const std::string&, const std::string& section, const std::string& key) {
   const auto found = state.store.find({section, key});
-  return found == state.store.end() || appName != "Quendrel" ? std::nullopt : std::optional(found->second);
+  return found == state.store.end() ? std::nullopt : std::optional(found->second);
 }
 
-void SaveSettings(const std::string& appName, const std::string& section, const std::vector<SettingEntry>& entries) {
-  if (appName != "Quendrel") throw RuntimeError(ErrorKind::PlatformCallFailed, "unexpected application " + appName);
+void SaveSettings(const std::string&, const std::string& section, const std::vector<SettingEntry>& entries) {
   ++state.saveCalls;
   for (const SettingEntry& entry : entries) {
     if (++state.saveAttempts == state.failingSave)

@@ -20,7 +20,7 @@ struct Platform {
   DEVMODEA current{};                   ///< the mode in force
   bool currentReadFails = false;        ///< reading the mode in force returns 0
   int32_t changeResult = 0;             ///< what ChangeDisplaySettingsA returns
-  // Scripted store: (section, key) -> value, for application "Quendrel" only.
+  // Scripted store: (section, key) -> value; the program has one application.
   std::map<std::pair<std::string, std::string>, std::string> store;
   int failingSave = 0;                  ///< which entry write fails (1 for the first); 0 none
   int saveAttempts = 0;                 ///< entry writes tried

@@ -64,17 +64,4 @@ TEST_F(SettingsStoreTest, SavesEveryEntryInOneReplaceOfALinkWhileHoldingTheLock)
   EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1);  // no temporary file, old ones gone
 }
 
-TEST_F(SettingsStoreTest, AReadCreatesNothingAndAFailedSaveNamesTheFileAndChangesNothing) {
-  EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), std::nullopt);
-  EXPECT_FALSE(fs::exists(folder_));
-  std::ofstream(folder_) << "not a folder";
-  std::string what = "no error";
-  try { SaveSettings("Quendrel", "Restore", {{"OldWidth", "2"}}); } catch (const RuntimeError& error) {
-    what = error.kind == ErrorKind::PlatformCallFailed ? error.what() : "not PlatformCallFailed";
-  }
-  EXPECT_NE(what.find("\"" + file_ + "\""), std::string::npos) << what;
-  EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), std::nullopt);
-  EXPECT_EQ(Read(folder_), "not a folder");
-}
-
 }  // namespace platform
