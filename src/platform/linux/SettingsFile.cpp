@@ -118,10 +118,16 @@ std::optional<std::string> ReadIniValue(const std::string& text, const std::stri
 namespace {
 
 /// True when the section that opens at `sectionLine` holds nothing but
-/// blank lines besides the line `ignored`.
-bool OnlyBlankLines(const std::vector<Line>& lines, int sectionLine, int ignored) {
-  for (int i = sectionLine + 1; i < static_cast<int>(lines.size()) && !SectionName(lines[i].content); ++i)
+/// blank lines besides the line `ignored`, and no later section has its
+/// name: taking its line away would make that later one the first.
+bool OnlyBlankLines(const std::vector<Line>& lines, int sectionLine, int ignored, const std::string& section) {
+  int i = sectionLine + 1;
+  for (; i < static_cast<int>(lines.size()) && !SectionName(lines[i].content); ++i)
     if (i != ignored && !Trim(lines[i].content).empty()) return false;
+  for (; i < static_cast<int>(lines.size()); ++i) {
+    const auto name = SectionName(lines[i].content);
+    if (name && SameName(*name, section)) return false;
+  }
   return true;
 }
 
@@ -134,7 +140,7 @@ std::string ReplaceIniValue(const std::string& text, const std::string& section,
   if (place.keyLine >= 0) {
     const Line& old = lines[place.keyLine];
     // A removal that empties the section takes its "[Section]" line too.
-    if (!value && OnlyBlankLines(lines, place.sectionLine, place.keyLine)) {
+    if (!value && OnlyBlankLines(lines, place.sectionLine, place.keyLine, section)) {
       const Line& header = lines[place.sectionLine];
       return text.substr(0, header.start) + text.substr(header.end, old.start - header.end) + text.substr(old.end);
     }
