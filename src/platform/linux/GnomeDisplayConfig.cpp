@@ -74,44 +74,23 @@ const SdBus* LoadSdBus() {
   return found ? &sd : nullptr;
 }
 
-/// A bus connection, flushed and closed when the owner goes.
-class BusHandle {
- public:
-  explicit BusHandle(const SdBus& sd) : sd_(sd) {}
-  BusHandle(const BusHandle&) = delete;
-  BusHandle& operator=(const BusHandle&) = delete;
-  ~BusHandle() { sd_.closeUnref(bus); }
-  sd_bus* bus = nullptr;
+void CloseBus(const SdBus& sd, sd_bus*& bus) { sd.closeUnref(bus); }
+void FreeMessage(const SdBus& sd, sd_bus_message*& message) { sd.messageUnref(message); }
+void FreeError(const SdBus& sd, sd_bus_error& error) { sd.errorFree(&error); }
 
- private:
-  const SdBus& sd_;
+/// An sd-bus object that `Release` gives back when the owner goes.
+template <typename T, void (*Release)(const SdBus&, T&)>
+struct SdHandle {
+  explicit SdHandle(const SdBus& sd) : sd(sd) {}
+  SdHandle(const SdHandle&) = delete;
+  SdHandle& operator=(const SdHandle&) = delete;
+  ~SdHandle() { Release(sd, value); }
+  const SdBus& sd;
+  T value{};  // all zero: also SD_BUS_ERROR_NULL
 };
-
-/// A message, released when the owner goes.
-class MessageHandle {
- public:
-  explicit MessageHandle(const SdBus& sd) : sd_(sd) {}
-  MessageHandle(const MessageHandle&) = delete;
-  MessageHandle& operator=(const MessageHandle&) = delete;
-  ~MessageHandle() { sd_.messageUnref(message); }
-  sd_bus_message* message = nullptr;
-
- private:
-  const SdBus& sd_;
-};
-
-/// A call's error, freed when the owner goes.
-class ErrorHandle {
- public:
-  explicit ErrorHandle(const SdBus& sd) : sd_(sd) {}
-  ErrorHandle(const ErrorHandle&) = delete;
-  ErrorHandle& operator=(const ErrorHandle&) = delete;
-  ~ErrorHandle() { sd_.errorFree(&error); }
-  sd_bus_error error = SD_BUS_ERROR_NULL;
-
- private:
-  const SdBus& sd_;
-};
+using BusHandle = SdHandle<sd_bus*, CloseBus>;              ///< flushed and closed
+using MessageHandle = SdHandle<sd_bus_message*, FreeMessage>;
+using ErrorHandle = SdHandle<sd_bus_error, FreeError>;
 
 /// A failure while reading or writing a message: the call and the reason.
 struct BusFailure {
@@ -256,7 +235,7 @@ class GnomeDisplayConfig : public DisplayService {
 
 bool GnomeDisplayConfig::Connect(std::string* absence) {
   const std::string lookedFor = std::string(kService) + " on the session bus";
-  const int opened = sd_.openUser(&bus_.bus);
+  const int opened = sd_.openUser(&bus_.value);
   if (opened < 0) {
     *absence = lookedFor + ", which cannot be reached: " + std::strerror(-opened);
     return false;
@@ -264,9 +243,9 @@ bool GnomeDisplayConfig::Connect(std::string* absence) {
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
   int owned = 0;
-  if (sd_.callMethod(bus_.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                     "NameHasOwner", &error.error, &reply.message, "s", kService) < 0 ||
-      sd_.read(reply.message, "b", &owned) < 0 || !owned) {
+  if (sd_.callMethod(bus_.value, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                     "NameHasOwner", &error.value, &reply.value, "s", kService) < 0 ||
+      sd_.read(reply.value, "b", &owned) < 0 || !owned) {
     *absence = lookedFor;
     return false;
   }
@@ -320,9 +299,9 @@ void GnomeDisplayConfig::PickDevice() {
 void GnomeDisplayConfig::Load() {
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
-  if (sd_.callMethod(bus_.bus, kService, kPath, kService, "GetCurrentState", &error.error, &reply.message, "") < 0)
-    throw BusFailure{std::string("GetCurrentState: ") + (error.error.message ? error.error.message : "no reply")};
-  ReadState(reply.message);
+  if (sd_.callMethod(bus_.value, kService, kPath, kService, "GetCurrentState", &error.value, &reply.value, "") < 0)
+    throw BusFailure{std::string("GetCurrentState: ") + (error.value.message ? error.value.message : "no reply")};
+  ReadState(reply.value);
   PickDevice();
   const Monitor& monitor = monitors_[device_];
   device.name = monitor.connector;
@@ -380,14 +359,14 @@ void GnomeDisplayConfig::AppendLayout(sd_bus_message* m, const ModeEntry& mode) 
 bool GnomeDisplayConfig::Apply(const ModeEntry& mode) {
   try {
     MessageHandle call(sd_);
-    Check(sd_.newMethodCall(bus_.bus, &call.message, kService, kPath, kService, "ApplyMonitorsConfig"),
+    Check(sd_.newMethodCall(bus_.value, &call.value, kService, kPath, kService, "ApplyMonitorsConfig"),
           "ApplyMonitorsConfig message");
-    Check(sd_.append(call.message, "uu", serial_, kTemporaryMethod), "ApplyMonitorsConfig message");
-    AppendLayout(call.message, mode);
+    Check(sd_.append(call.value, "uu", serial_, kTemporaryMethod), "ApplyMonitorsConfig message");
+    AppendLayout(call.value, mode);
     ErrorHandle error(sd_);
     MessageHandle reply(sd_);
-    if (sd_.call(bus_.bus, call.message, /*usec=*/0, &error.error, &reply.message) < 0)
-      throw BusFailure{std::string("ApplyMonitorsConfig: ") + (error.error.message ? error.error.message : "no reply")};
+    if (sd_.call(bus_.value, call.value, /*usec=*/0, &error.value, &reply.value) < 0)
+      throw BusFailure{std::string("ApplyMonitorsConfig: ") + (error.value.message ? error.value.message : "no reply")};
   } catch (const BusFailure& failure) {
     SayUnusable(failure.what);
     return false;
