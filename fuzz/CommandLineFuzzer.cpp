@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CHECK(status >= 0 && status <= 3);
   CHECK(CommandLineParse::CommandArgs == args || !split);
   CHECK(split || (status == 2 && state.messageStyles == std::vector<uint32_t>{48}));
-  CHECK(state.messageStyles.size() + state.errorReports.size() <= 1);
+  CHECK(state.messageStyles.size() + state.errorReports <= 1);
   if (status != 0) CHECK(state.store == before);
   if (status == 0 && !state.changeImages.empty())
     CHECK(state.store.at({"Restore", "OldWidth"}) == "1280" && state.store.at({"Restore", "OldRefresh"}) == "75");

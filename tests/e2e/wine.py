@@ -13,7 +13,7 @@ import time
 
 import x11
 from cases import Case, NUMERIC
-from linux import KEYS
+from x11 import KEYS
 
 KEY = r"HKEY_CURRENT_USER\Software\Quendrel"
 

@@ -1,9 +1,5 @@
 #include "fake/FakePlatform.h"
 
-#include <cstring>
-#include <filesystem>
-
-#include "platform/Platform.h"
 #include "runtime/RuntimeError.h"
 #include "startup/CommandLineParse.h"
 
@@ -12,8 +8,7 @@ namespace {
 
 Platform state;
 
-/// Thrown by EndProgram so that a test regains control where the real
-/// program would have ended.
+/// Thrown by EndProgram, so that a test regains control where the program would end.
 struct ProgramEnded {
   int exitStatus;
 };
@@ -25,9 +20,6 @@ void Reset() { state = Platform{}; }
 
 DEVMODEA Mode(int32_t width, int32_t height, int16_t depth, int32_t frequency) {
   DEVMODEA mode{};
-  std::strcpy(mode.dmDeviceName, "FAKE");
-  mode.dmSize = sizeof(DEVMODEA);
-  mode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
   mode.dmPelsWidth = width;
   mode.dmPelsHeight = height;
   mode.dmBitsPerPel = depth;
@@ -52,12 +44,10 @@ using fake::state;
 
 int32_t EnumDisplaySettingsA(const char* /*deviceName*/, int32_t modeNum, DEVMODEA* record) {
   state.enumIndexes.push_back(modeNum);
-  const DEVMODEA* answer = nullptr;
-  if (modeNum == ENUM_CURRENT_SETTINGS && !state.currentReadFails) answer = &state.current;
-  if (modeNum >= 0 && static_cast<size_t>(modeNum) < state.modes.size()) answer = &state.modes[modeNum];
-  if (!answer) return 0;
+  const bool current = modeNum == ENUM_CURRENT_SETTINGS && !state.currentReadFails;
+  if (!current && (modeNum < 0 || static_cast<size_t>(modeNum) >= state.modes.size())) return 0;
   // Like a platform whose depth field is 32 bits wide, fill its high half.
-  DevModeImage image = ToImage(*answer);
+  DevModeImage image = ToImage(current ? state.current : state.modes[modeNum]);
   image[106] = 0xAB;
   image[107] = 0xCD;
   FromImage(image.data(), *record);
@@ -81,25 +71,17 @@ void SaveSettings(const std::string&, const std::string& section, const std::vec
   for (const SettingEntry& entry : entries) {
     if (++state.saveAttempts == state.failingSave)
       throw RuntimeError(ErrorKind::PlatformCallFailed, "save " + entry.key + ": the fake store refuses");
-    if (entry.value)
-      state.store[{section, entry.key}] = *entry.value;
-    else
-      state.store.erase({section, entry.key});
+    if (entry.value) state.store[{section, entry.key}] = *entry.value;
+    if (!entry.value) state.store.erase({section, entry.key});
   }
 }
 
 void ShowMessageBox(const std::string&, const std::string&, uint32_t style) { state.messageStyles.push_back(style); }
-
-void ReportError(const std::string& message) { state.errorReports.push_back(message); }
-
+void ReportError(const std::string&) { ++state.errorReports; }
 std::string CommandText() { return state.commandText; }
 std::string ProgramDirectory() { return state.programDirectory; }
-char PathSeparator() { return static_cast<char>(std::filesystem::path::preferred_separator); }
-
-std::FILE* OpenForAppending(const std::string& path) {
-  return std::fopen(path.c_str(), "ab");
-}
-
+char PathSeparator() { return '/'; }
+std::FILE* OpenForAppending(const std::string& path) { return std::fopen(path.c_str(), "ab"); }
 void EndProgram(int exitStatus) { throw fake::ProgramEnded{exitStatus}; }
 
 }  // namespace platform

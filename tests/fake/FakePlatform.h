@@ -1,7 +1,7 @@
 #pragma once
 
-// The tests' platform: keeps the display, the settings store and the
-// messages in plain containers that tests set up and read directly, and
+// The tests' platform: keeps the display, the settings store and what the
+// program said in plain containers that tests set up and read directly, and
 // fails on demand. Files are real: the list file goes to a real folder.
 
 #include <map>
@@ -15,28 +15,24 @@
 namespace fake {
 
 struct Platform {
-  // Scripted display.
-  std::vector<DEVMODEA> modes;          ///< what enumeration by index reports
-  DEVMODEA current{};                   ///< the mode in force
-  bool currentReadFails = false;        ///< reading the mode in force returns 0
-  int32_t changeResult = 0;             ///< what ChangeDisplaySettingsA returns
-  // Scripted store: (section, key) -> value; the program has one application.
-  std::map<std::pair<std::string, std::string>, std::string> store;
-  int failingSave = 0;                  ///< which entry write fails (1 for the first); 0 none
-  int saveAttempts = 0;                 ///< entry writes tried
-  int saveCalls = 0;                    ///< SaveSettings calls
-  // Process.
+  std::vector<DEVMODEA> modes;       ///< what enumeration by index reports
+  DEVMODEA current{};                ///< the mode in force
+  bool currentReadFails = false;     ///< reading the mode in force returns 0
+  int32_t changeResult = 0;          ///< what ChangeDisplaySettingsA returns
+  std::map<std::pair<std::string, std::string>, std::string> store;  ///< (section, key) -> text
+  int failingSave = 0;               ///< which entry write fails (1 for the first); 0 none
+  int saveAttempts = 0;              ///< entry writes tried
+  int saveCalls = 0;                 ///< SaveSettings calls
   std::string commandText;
   std::string programDirectory;
-  // Records.
-  std::vector<DevModeImage> changeImages;  ///< every record handed to ChangeDisplaySettingsA
+  std::vector<DevModeImage> changeImages;  ///< every record handed to ChangeDisplaySettingsA, with its flags:
   std::vector<uint32_t> changeFlags;
-  std::vector<uint32_t> messageStyles;     ///< every message box's style
-  std::vector<std::string> errorReports;
   std::vector<int32_t> enumIndexes;        ///< every mode number asked for
+  std::vector<uint32_t> messageStyles;     ///< every message box's style
+  int errorReports = 0;
 };
 
-/// The fake's state; reset by Reset().
+/// The fake's state; Reset() starts it afresh.
 Platform& State();
 void Reset();
 
