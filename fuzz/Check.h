@@ -1,18 +1,11 @@
 #pragma once
 
-// The fuzz targets' property check. A broken promise aborts the run, so that
-// libFuzzer reports it and keeps the input that broke it; the message names
-// the file, the line and the condition.
+// The fuzz targets' property check, in every build type: a broken promise
+// aborts with "FILE:LINE: broken: CONDITION", so that libFuzzer reports it
+// and keeps the input that broke it.
 
 #include <cstdio>
 #include <cstdlib>
 
-/// Aborts with "FILE:LINE: broken: CONDITION" on standard error unless
-/// `condition` holds. Checked in every build type.
-#define CHECK(condition)                                                            \
-  do {                                                                              \
-    if (!(condition)) {                                                             \
-      std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                 \
-    }                                                                               \
-  } while (0)
+#define CHECK(condition) \
+  ((condition) ? (void)0 : (std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))

@@ -8,25 +8,19 @@
 # "title" and "text" lines and error reports as "vistrel: text"). `on` says
 # what a service must do instead where it cannot do what the row says.
 
+import os
 import re
 from dataclasses import dataclass, field
 
-SAME = "same as before"       # the saved entries after: as they were
+RULED = "as the program's rule says"  # the saved entries after: the mode a change replaced, else as before
 MODES = "the service's list"  # output.txt after: every mode the service lists
 START = "1280x1024@75"        # the mode in force before a run, unless a row says otherwise
 
 NUMERIC = ["-768", "-1024", "-32", "-60", "-1"]
 OLD = ("800", "600", "32", "60")  # a saved mode that rows expect to be kept
-USAGE = ("ERROR: Vistrel ", re.escape("\r\n".join([
-    "Invalid commandline Usage.", "",
-    "USAGE  : -height -width -depth -refreshrate -monitor ", "",
-    "-height : Set Height of Resolution",
-    "-width : Set Width of Resolution",
-    "-depth : Set Depth of Resolution",
-    "-refreshrate : Set Refresh Rate of Resolution",
-    "-monitor : '1' = Primary Monitor  and '2' = Secondary Monitor",
-    "-restore : Restore Previous Resolution",
-    "-output : Make a list of All Available Resolution"])))
+# The usage warning: its title, and its text exactly as usage.txt holds it.
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "usage.txt"), newline="") as usage:
+    USAGE = ("ERROR: Vistrel ", re.escape(usage.read()))
 
 
 @dataclass
@@ -38,7 +32,7 @@ class Case:
     listfile: str = None      # output.txt before: None, "junk", "folder" or "link"
     status: int = 0
     mode_after: str = None    # None: the mode before
-    saved_after: object = SAME
+    saved_after: object = RULED
     output: object = None     # output.txt after: None (no file), MODES, or "folder"
     message: tuple = None     # (title, text pattern); None: nothing said
     together: bool = False    # the runs of `args` all start at once
@@ -56,23 +50,21 @@ CASES = [
     Case("a line feed is no separator: silent", ["-output\n"], status=2),
     Case("a first word that is not a number names no command", ["-1x", "-1024", "-32", "-60", "-1"], status=2),
     Case("a tab separates like a blank", ["-768\t-1024", "-32", "-60", "-1"], mode_after="1024x768@60",
-         saved_after=("1280", "1024", "32", "75"),
-         on={"wine": dict(status=2, mode_after=None, saved_after=SAME)}),  # Wine quotes it: '"-768' '-1024"'
-
+         on={"wine": dict(status=2, mode_after=None)}),  # Wine quotes it: '"-768' '-1024"'
     # The numeric command and the restore command.
     Case("height before width; the mode in force is saved", ["-768", "-1024", "-32", "-60", "-9"],
-         mode_after="1024x768@60", saved_after=("1280", "1024", "32", "75")),
+         mode_after="1024x768@60"),
     Case("-RESTORE goes back and saves the mode it leaves", ["-RESTORE", "-768"], mode="1024x768@60",
-         saved=("1280", "1024", "32", "75"), mode_after="1280x1024@75", saved_after=("1024", "768", "32", "60")),
+         saved=("1280", "1024", "32", "75"), mode_after="1280x1024@75"),
     Case("a second -Restore goes back again", ["-Restore"], saved=("1024", "768", "32", "60"),
-         mode_after="1024x768@60", saved_after=("1280", "1024", "32", "75")),
+         mode_after="1024x768@60"),
     Case("four values: the index error, nothing saved", NUMERIC[:4], status=1,
          message=("Vistrel", r"the numeric command needs 5 values \(-height -width -depth -refreshrate "
                              r"-monitor\), got 4")),
     Case("values after the first are read up to a non-digit", ["-768", "-1024abc", "-32", "-60.4", "-x"],
-         mode_after="1024x768@60", saved_after=("1280", "1024", "32", "75")),
+         mode_after="1024x768@60"),
     Case("halves round to even: 767.5 to 768, 1024.5 to 1024", ["-767.5", "-1024.5", "-32", "-60", "-1"],
-         mode_after="1024x768@60", saved_after=("1280", "1024", "32", "75")),
+         mode_after="1024x768@60"),
     Case("a value beyond single precision is reported", ["-768", "-1e39", "-32", "-60", "-1"], status=1,
          message=("Vistrel", r"the width -1e39: .*beyond the range of single precision")),
     Case("a depth beyond 16 bits abandons the change, the saved mode kept", ["-768", "-1024", "-40000", "-60", "-1"],
@@ -80,17 +72,16 @@ CASES = [
     # Modes the display lacks, and how a mode is chosen.
     Case("a size the display lacks is refused, the saved mode kept", ["-769", "-1024", "-32", "-60", "-1"], status=3),
     Case("a refused change with nothing saved leaves nothing saved", ["-769", "-1024", "-32", "-60", "-1"],
-         saved=None, saved_after=None, status=3),
+         saved=None, status=3),
     Case("a rate the size lacks is refused", ["-768", "-1024", "-32", "-85", "-1"], status=3),
     Case("another depth is refused", ["-768", "-1024", "-16", "-60", "-1"], status=3,
-         on={"wine": dict(status=0, mode_after="1024x768@60", saved_after=("1280", "1024", "32", "75"))}),
+         on={"wine": dict(status=0, mode_after="1024x768@60")}),
     Case("the nearest rate wins where several round alike", ["-480", "-640", "-32", "-60", "-1"],
-         mode_after="640x480@60.00", saved_after=("1280", "1024", "32", "75"),
-         on={"gnome": None}),  # Mutter lists no mode under 800x480; gnome.py has the row at 800x600
+         mode_after="640x480@60.00", on={"gnome": None}),  # Mutter lists no mode under 800x480
     Case("a rate is matched as it rounds: 56 is 56.25", ["-600", "-800", "-32", "-56", "-1"],
-         mode_after="800x600@56.25", saved_after=("1280", "1024", "32", "75")),
+         mode_after="800x600@56.25"),
     Case("rate 0 asks for the size's preferred mode, else its first", ["-768", "-1024", "-32", "-0", "-1"],
-         mode_after="1024x768@75", saved_after=("1280", "1024", "32", "75")),
+         mode_after="1024x768@75"),
     # Saved entries that cannot be restored.
     Case("-restore with nothing saved: the conversion error", ["-restore"], saved=None, status=1,
          message=("Vistrel", r"there is no saved display mode to restore yet \(OldWidth is empty\)")),

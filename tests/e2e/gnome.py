@@ -6,7 +6,6 @@ import json
 import subprocess
 
 import x11
-from cases import Case
 
 # Mutter lists no mode under 800x480, and lists a size's rates in the reverse
 # of this order: 1024x768 at 75 Hz comes first.
@@ -52,8 +51,3 @@ class Driver(x11.Driver):
         # LVDS1's modes in the service's order, as (width, height, 32, whole Hz).
         return [(w, h, 32, int(hz + 0.5)) for _, w, h, hz, *_ in self.call("GetCurrentState")[1][0][1]]
 
-
-CASES = [
-    Case("the nearest rate wins where several round alike (GNOME)", ["-600", "-800", "-32", "-60", "-1"],
-         mode_after="800x600@60.00", saved_after=("1280", "1024", "32", "75")),
-]

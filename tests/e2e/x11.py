@@ -69,9 +69,7 @@ class Driver:
         # report written as "vistrel: text"; None for nothing.
         if not said or not said.endswith("\n") or "Sanitizer" in said or "runtime error" in said:
             return ("?", said) if said else None
-        if said.startswith("vistrel: "):
-            return "Vistrel", said[len("vistrel: "):-1]
-        title, _, text = said[:-1].partition("\n")
+        title, _, text = ("Vistrel\n" + said[9:] if said.startswith("vistrel: ") else said)[:-1].partition("\n")
         return title, text
 
     def set_saved(self, saved):

@@ -43,7 +43,6 @@ namespace platform {
 using fake::state;
 
 int32_t EnumDisplaySettingsA(const char* /*deviceName*/, int32_t modeNum, DEVMODEA* record) {
-  state.enumIndexes.push_back(modeNum);
   const bool current = modeNum == ENUM_CURRENT_SETTINGS && !state.currentReadFails;
   if (!current && (modeNum < 0 || static_cast<size_t>(modeNum) >= state.modes.size())) return 0;
   // Like a platform whose depth field is 32 bits wide, fill its high half.

@@ -27,7 +27,6 @@ struct Platform {
   std::string programDirectory;
   std::vector<DevModeImage> changeImages;  ///< every record handed to ChangeDisplaySettingsA, with its flags:
   std::vector<uint32_t> changeFlags;
-  std::vector<int32_t> enumIndexes;        ///< every mode number asked for
   std::vector<uint32_t> messageStyles;     ///< every message box's style
   int errorReports = 0;
 };

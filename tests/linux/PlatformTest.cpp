@@ -1,0 +1,66 @@
+// Unit tests of the Linux layer's pure parts: the settings file's text, and
+// the rate of modes that the test display cannot have (its dummy driver
+// rejects doublescan and interlaced modes). The rest is checked end to end.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/Platform.h"
+#include "platform/linux/Modes.h"
+#include "platform/linux/SettingsFile.h"
+#include "runtime/RuntimeError.h"
+
+namespace platform {
+namespace fs = std::filesystem;
+
+TEST(ReplaceIniValueTest, ChangesOneKeyAndKeepsEveryOtherByteAndLineBreak) {
+  const struct { const char* before; const char* key; std::optional<std::string> value; const char* after; } edits[] = {
+      {"; c\n[Other]\nA=7\n\n[ restore ]\r\n  A = 1  \r\n#B=5\r\n[Restore]\nB=2\n", "A", "2",
+       "; c\n[Other]\nA=7\n\n[ restore ]\r\nA=2\r\n#B=5\r\n[Restore]\nB=2\n"},
+      {"[Restore]\r\nA=1\r\n\r\n[Next]\r\n", "B", " 2", "[Restore]\r\nA=1\r\nB= 2\r\n\r\n[Next]\r\n"},
+      {"[Restore]\r\nA=1\r", "B", "2", "[Restore]\r\nA=1\r\nB=2\r\n"},  // a lone CR at the end stays a break
+      {"[Other]\nx=y", "A", "2", "[Other]\nx=y\n[Restore]\nA=2\n"},
+      {"x\n[Restore]\r\nA=1\r\n\n[Other]\n", "A", std::nullopt, "x\n\n[Other]\n"},  // no empty section left
+      {"[Restore]\n;c\nB=2\n[Other]\nB=3\n", "B", std::nullopt, "[Restore]\n;c\n[Other]\nB=3\n"},
+      {"[Restore]\nA=1\n[Restore]\nA=3\n", "A", std::nullopt, "[Restore]\n[Restore]\nA=3\n"}};  // the first stays first
+  for (const auto& edit : edits) {
+    EXPECT_EQ(ReplaceIniValue(edit.before, "Restore", edit.key, edit.value), edit.after) << edit.before;
+    EXPECT_EQ(ReadIniValue(edit.after, "RESTORE", edit.key), edit.value ? "2" : edit.value) << edit.after;
+  }
+}
+
+static std::string Read(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
+}
+
+// One replace for all entries, and the lock, are checked end to end by runs at
+// the same time; here, what a save does to the folder and a link.
+TEST(SettingsStoreTest, ReplacesALinkRemovesStaleTemporaryFilesAndWritesNothingOfARefusedSave) {
+  const std::string root = "/tmp/vistrel-store-" + std::to_string(getpid()), folder = root + "/Quendrel",
+                    file = folder + "/settings.ini", mine = root + "/mine.ini";
+  setenv("XDG_CONFIG_HOME", root.c_str(), /*overwrite=*/1);
+  fs::create_directories(folder);
+  std::ofstream(folder + "/settings.ini.0123456789ab") << "left by a killed save";
+  std::ofstream(mine) << "; mine\r\n[Restore]\r\nOldWidth=1\r\n";
+  fs::create_symlink(mine, file);
+  EXPECT_EQ(QuerySetting("Quendrel", "Restore", "OldWidth"), "1");
+  EXPECT_THROW(SaveSettings("Quendrel", "Restore", {{"OldWidth", "5"}, {"OldHeight", "6"}, {"C", "\n"}}), RuntimeError);
+  SaveSettings("Quendrel", "Restore", {{"OldWidth", "2"}, {"OldHeight", "3"}, {"OldBPP", "4"}});
+  EXPECT_EQ(Read(mine), "; mine\r\n[Restore]\r\nOldWidth=1\r\n");  // replaced, not written through
+  EXPECT_EQ(Read(file), "; mine\r\n[Restore]\r\nOldWidth=2\r\nOldHeight=3\r\nOldBPP=4\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);  // no temporary file, old ones gone
+  fs::remove_all(root);
+}
+
+TEST(RefreshRateTest, ComesFromTheDotClockAndTotals) {
+  EXPECT_NEAR(RefreshRate(65000000, 1344, 806, false, false), 60.004, 0.001);
+  // Doublescan draws every line twice; interlace draws half the lines per field.
+  EXPECT_NEAR(RefreshRate(25175000, 800, 525, /*doubleScan=*/true, false), 29.97, 0.01);
+  EXPECT_NEAR(RefreshRate(74250000, 2200, 1125, false, /*interlaced=*/true), 60.0, 0.001);
+  EXPECT_EQ(RefreshRate(65000000, 0, 806, false, false), 0);
+}
+
+}  // namespace platform
