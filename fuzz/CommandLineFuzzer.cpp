@@ -39,8 +39,8 @@ char programDirectory[] = "/tmp/vistrel-fuzz.XXXXXX";  // made once; -output wri
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  fake::Reset();
-  fake::Platform& state = fake::State();
+  fake::state = {};
+  using fake::state;
   state.current = fake::Mode(1280, 1024, 32, 75);
   for (int i = 0; i < data[1] % 16; ++i) state.modes.push_back(fake::Mode(640 + i, 480, 32, 60));
   state.currentReadFails = data[0] & 1;

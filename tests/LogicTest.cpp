@@ -15,43 +15,43 @@
 
 namespace {
 
-using fake::State;
+using fake::state;
 
 class ApplyDisplayModeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fake::Reset();
-    State().current = fake::Mode(1280, 1024, 32, 75);
-    State().store = {{{"Restore", "OldWidth"}, "800"}, {{"Restore", "OldHeight"}, "600"}, {{"Restore", "OldBPP"}, "16"}};
-    State().modes = {fake::Mode(1024, 768, 32, 60), fake::Mode(640, 480, 16, 72)};
-    State().modes.back().dmLogPixels = 96;  // kept, as every field the program does not write
+    fake::state = {};
+    state.current = fake::Mode(1280, 1024, 32, 75);
+    state.store = {{{"Restore", "OldWidth"}, "800"}, {{"Restore", "OldHeight"}, "600"}, {{"Restore", "OldBPP"}, "16"}};
+    state.modes = {fake::Mode(1024, 768, 32, 60), fake::Mode(640, 480, 16, 72)};
+    state.modes.back().dmLogPixels = 96;  // kept, as every field the program does not write
   }
 };
 
 TEST_F(ApplyDisplayModeTest, HandsThePlatformTheLastEnumeratedRecordWithTheFiveFieldsSet) {
   EXPECT_TRUE(CommandLineParse::ApplyDisplayMode(1024, 768, 32, 60));
-  EXPECT_EQ(State().saveCalls, 1);
+  EXPECT_EQ(state.saveCalls, 1);
   DEVMODEA expected = fake::Mode(1024, 768, 32, 60);  // the last mode listed, as the program sets it
   expected.dmFields = 0x005E0000;
   expected.dmLogPixels = 96;  // the platform's, kept
-  ASSERT_EQ(State().changeImages.size(), 1u);
-  EXPECT_EQ(State().changeImages[0], ToImage(expected));  // bytes 106-107 zero, though the platform filled them
-  EXPECT_EQ(State().changeFlags[0], 1u);                  // CDS_UPDATEREGISTRY
+  ASSERT_EQ(state.changeImages.size(), 1u);
+  EXPECT_EQ(state.changeImages[0], ToImage(expected));  // bytes 106-107 zero, though the platform filled them
+  EXPECT_EQ(state.changeFlags[0], 1u);                  // CDS_UPDATEREGISTRY
 }
 
 TEST_F(ApplyDisplayModeTest, FaultsLeaveTheStoreAsItWasAndTheDisplayUntouched) {
   const std::pair<const char*, std::function<void()>> faults[] = {
-      {"the mode in force cannot be read", [] { State().currentReadFails = true; }},
-      {"a rate in force beyond 16 bits", [] { State().current.dmDisplayFrequency = 70000; }},
-      {"the store fails at its third entry", [] { State().failingSave = 3; }},
+      {"the mode in force cannot be read", [] { state.currentReadFails = true; }},
+      {"a rate in force beyond 16 bits", [] { state.current.dmDisplayFrequency = 70000; }},
+      {"the store fails at its third entry", [] { state.failingSave = 3; }},
   };
   for (const auto& [name, makeFault] : faults) {
     SetUp();
-    const auto before = State().store;
+    const auto before = state.store;
     makeFault();
     EXPECT_FALSE(CommandLineParse::ApplyDisplayMode(1024, 768, 32, 60)) << name;
-    EXPECT_EQ(State().store, before) << name;
-    EXPECT_TRUE(State().changeImages.empty()) << name;
+    EXPECT_EQ(state.store, before) << name;
+    EXPECT_TRUE(state.changeImages.empty()) << name;
   }
 }
 

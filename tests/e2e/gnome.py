@@ -11,7 +11,7 @@ import x11
 # of this order: 1024x768 at 75 Hz comes first.
 SPECS = "1280x1024@75:1024x768@60:1024x768@75:800x600@59.94:800x600@60:800x600@56.25"
 # Mutter ends before its X server does: a nested Mutter that loses its display spins.
-SESSION = ("mutter --nested --wayland --no-x11 --wayland-display=vistrel-e2e >mutter.log 2>&1 & "
+SESSION = ("mutter --nested --wayland --no-x11 --wayland-display=vistrel-e2e >\"$XDG_RUNTIME_DIR/mutter.log\" 2>&1 & "
            "timeout 60 sh -c 'until busctl --user status org.gnome.Mutter.DisplayConfig; do sleep 0.1; done' "
            '>/dev/null 2>&1; echo "$DBUS_SESSION_BUS_ADDRESS"; read line; kill $!; wait $!')
 
@@ -20,9 +20,8 @@ class Driver(x11.Driver):
     def __enter__(self):
         self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e", MUTTER_DEBUG_DUMMY_MODE_SPECS=SPECS,
                         MUTTER_DEBUG_NUM_DUMMY_MONITORS="2")
-        self.server = subprocess.Popen([x11.WITH_XSERVER, "dbus-run-session", "--", "sh", "-c", SESSION], cwd=self.work,
-                                       env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = self.server.stdout.readline().strip()
+        self.server, self.env["DBUS_SESSION_BUS_ADDRESS"] = x11.start_xserver(
+            self.env, ["dbus-run-session", "--", "sh", "-c", SESSION])
         return self
 
     def call(self, method, *args):

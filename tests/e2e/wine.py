@@ -59,7 +59,8 @@ class Driver(x11.Driver):
             if program.poll() is not None:
                 break
             box = subprocess.run(["xdotool", "search", "--name", "^(ERROR: Vistrel |Vistrel)$", "getwindowname",
-                                  "windowfocus", "--sync", "key", "Return"], env=self.env, capture_output=True, text=True)
+                                  "windowfocus", "--sync", "key", "Return"],
+                                 env=self.env, capture_output=True, text=True)
             title = title or box.stdout.rstrip("\n") or None
             time.sleep(0.1)
         return program.wait(timeout=60), title and (title, None)

@@ -14,10 +14,11 @@ WITH_XSERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".
 KEYS = ("OldWidth", "OldHeight", "OldBPP", "OldRefresh")
 
 
-def start_xserver(env):
-    # with-xserver keeps its server until the shell's read ends.
-    server = subprocess.Popen([WITH_XSERVER, "sh", "-c", 'echo "$DISPLAY"; read line'], env=env,
-                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+def start_xserver(env, command=("sh", "-c", 'echo "$DISPLAY"; read line')):
+    # with-xserver keeps its server until `command` ends, which it does once
+    # its standard input closes; returns it and the first line it writes.
+    server = subprocess.Popen([WITH_XSERVER, *command], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              text=True)
     return server, server.stdout.readline().strip()
 
 

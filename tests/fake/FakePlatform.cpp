@@ -6,17 +6,12 @@
 namespace fake {
 namespace {
 
-Platform state;
-
 /// Thrown by EndProgram, so that a test regains control where the program would end.
 struct ProgramEnded {
   int exitStatus;
 };
 
 }  // namespace
-
-Platform& State() { return state; }
-void Reset() { state = Platform{}; }
 
 DEVMODEA Mode(int32_t width, int32_t height, int16_t depth, int32_t frequency) {
   DEVMODEA mode{};

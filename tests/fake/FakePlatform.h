@@ -31,9 +31,8 @@ struct Platform {
   int errorReports = 0;
 };
 
-/// The fake's state; Reset() starts it afresh.
-Platform& State();
-void Reset();
+/// The fake's state; assign {} to start afresh.
+inline Platform state;
 
 /// A mode with the four fields that the program reads and writes.
 DEVMODEA Mode(int32_t width, int32_t height, int16_t depth, int32_t frequency);
