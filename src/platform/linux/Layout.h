@@ -1,0 +1,34 @@
+#pragma once
+
+// Where the outputs go when one of them changes size: the arrangement the
+// user made is kept. Pure: every display service with more than one output
+// translates its layout into rectangles, asks this, and translates back.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace platform {
+
+/// An output's place in the layout: its top-left corner and its size, in
+/// the service's layout units (pixels, or pixels divided by a scale).
+struct Rect {
+  int32_t x, y;           ///< top-left corner
+  int32_t width, height;  ///< as the output shows its mode: after rotation and scale
+  bool operator==(const Rect& other) const {
+    return x == other.x && y == other.y && width == other.width && height == other.height;
+  }
+};
+
+/// Returns `layout` with `layout[device]` resized to `width` by `height`,
+/// keeping its top-left corner. An output that shared an edge with the
+/// device still does, aligned as it was (top, bottom or centre; left, right
+/// or centre); every other output keeps its place relative to the one it
+/// hangs from. The result has no overlap and no output cut off that the
+/// layout did not already have, and is shifted so that its top-left corner
+/// is the old one's. Returns nothing when no such layout exists.
+std::optional<std::vector<Rect>> ResizeInLayout(const std::vector<Rect>& layout, size_t device, int32_t width,
+                                                int32_t height);
+
+}  // namespace platform
