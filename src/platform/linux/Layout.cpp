@@ -148,4 +148,9 @@ std::optional<std::vector<Rect>> ResizeInLayout(const std::vector<Rect>& layout,
   return search.after;
 }
 
+std::string NoLayout(const std::string& device, int32_t width, int32_t height) {
+  return "no arrangement keeps the outputs beside " + device + " as they are, without overlaps, at " +
+         std::to_string(width) + "x" + std::to_string(height);
+}
+
 }  // namespace platform
