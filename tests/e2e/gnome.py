@@ -1,25 +1,52 @@
 # The Linux program on GNOME: Mutter nested on a private Xorg dummy display
-# with two dummy monitors side by side, in a session bus of its own; read and
-# set through Mutter's DisplayConfig service with busctl.
+# with three dummy monitors, in a session bus of its own; read and set through
+# Mutter's DisplayConfig service with busctl. Fractional scaling is on (so the
+# layout mode can be changed), and LVDS1's preferred scale is 2 for every mode.
 
 import json
+import os
+import re
 import subprocess
 
 import x11
+from cases import Case, NUMERIC
 
 # Mutter lists no mode under 800x480, and lists a size's rates in the reverse
 # of this order: 1024x768 at 75 Hz comes first.
-SPECS = "1280x1024@75:1024x768@60:1024x768@75:800x600@59.94:800x600@60:800x600@56.25"
+SPECS = "1280x1024@75:1024x768@60:1024x768@75:800x600@59.94:800x600@60:800x600@56.25:2560x1600@60:1920x1200@60"
 # Mutter ends before its X server does: a nested Mutter that loses its display spins.
-SESSION = ("mutter --nested --wayland --no-x11 --wayland-display=vistrel-e2e >\"$XDG_RUNTIME_DIR/mutter.log\" 2>&1 & "
+SESSION = ("XDG_CONFIG_HOME=$XDG_RUNTIME_DIR/mutter GSETTINGS_BACKEND=keyfile mutter --nested --wayland --no-x11 "
+           "--wayland-display=vistrel-e2e >\"$XDG_RUNTIME_DIR/mutter.log\" 2>&1 & "
            "timeout 60 sh -c 'until busctl --user status org.gnome.Mutter.DisplayConfig; do sleep 0.1; done' "
            '>/dev/null 2>&1; echo "$DBUS_SESSION_BUS_ADDRESS"; read line; kill $!; wait $!')
+# The arrangements that rows name, each as the layout it shows for a mode of
+# the device ({m}; its size {w}x{h}), or one such layout per size: "physical"
+# where the layout mode is (else it is logical, the session's default), then
+# each logical monitor: its place, scale (x), rotation (r), whether primary
+# (P), and its monitors (LVDS1 is 1) with their modes.
+LAYOUTS = {
+    None: "0,0 P 1:{m} | {w},0 2:1280x1024@75",
+    "mirrored and turned": "0,0 r1 P 1:{m}+2:{m} | {h},0 3:1280x1024@75",
+    "L of three": "0,0 P 1:{m} | {w},0 2:1280x1024@75 | {w},1024 3:1280x1024@75",
+    "primary second, bottom-aligned": {"1280x1024": "0,256 1:1024x768@75 | 1024,0 P 2:{m}",
+                                       "1024x768": "0,0 1:1024x768@75 | 1024,0 P 2:{m}"},
+    "scale 2": {"2560x1600": "physical | 0,0 x2 P 1:{m} | 2560,0 2:1280x1024@75",
+                "1024x768": "physical | 0,0 P 1:{m} | 1024,0 2:1280x1024@75"},
+    "fractional": {"1920x1200": "0,0 x1.5 P 1:{m} | 1280,0 2:1280x1024@75",
+                   "1280x1024": "0,0 x1.497 P 1:{m} | 855,0 2:1280x1024@75"},
+}
 
 
 class Driver(x11.Driver):
+    arrangements = LAYOUTS
+
     def __enter__(self):
         self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e", MUTTER_DEBUG_DUMMY_MODE_SPECS=SPECS,
-                        MUTTER_DEBUG_NUM_DUMMY_MONITORS="2")
+                        MUTTER_DEBUG_NUM_DUMMY_MONITORS="3", MUTTER_DEBUG_DUMMY_MONITOR_SCALES="2,1,1")
+        settings = os.path.join(self.work, "mutter", "glib-2.0", "settings")  # Mutter's own config folder
+        os.makedirs(settings)
+        with open(os.path.join(settings, "keyfile"), "w") as f:
+            f.write("[org/gnome/mutter]\nexperimental-features=['scale-monitor-framebuffer']\n")
         self.server, self.env["DBUS_SESSION_BUS_ADDRESS"] = x11.start_xserver(
             self.env, ["dbus-run-session", "--", "sh", "-c", SESSION])
         return self
@@ -30,23 +57,56 @@ class Driver(x11.Driver):
                                *map(str, args)], env=self.env, check=True, capture_output=True, text=True).stdout
         return json.loads(text)["data"] if text else None
 
+    def wanted(self, width, height, rate):
+        # The layout of the row's arrangement with the device showing this mode.
+        layout = LAYOUTS[self.arrangement]
+        layout = layout if isinstance(layout, str) else layout.get("%dx%d" % (width, height), "")
+        return layout.format(m="%dx%d@%g" % (width, height, rate), w=width, h=height)
+
     def set_mode(self, width, height, rate):
-        serial, monitors, _, _ = self.call("GetCurrentState")
-        mode = next(m[0] for m in monitors[0][1] if m[1:3] == [width, height] and abs(m[3] - rate) < 0.05)
-        self.call("ApplyMonitorsConfig", "uua(iiduba(ssa{sv}))a{sv}", serial, 1, 2, 0, 0, 1, 0, "true", 1, "LVDS1",
-                  mode, 0, width, 0, 1, 0, "false", 1, "LVDS2", "1280x1024@75.000", 0, 0)
+        logicals = self.wanted(width, height, rate).split(" | ")
+        physical = logicals[0] == "physical"
+        args = [len(logicals) - physical]
+        for logical in logicals[physical:]:
+            place, *flags, shown = logical.split()
+            flag = {f[0]: f[1:] for f in flags}
+            args += [*place.split(","), flag.get("x", 1), flag.get("r", 0), str("P" in flag).lower(),
+                     shown.count("+") + 1]
+            for monitor in shown.split("+"):
+                number, w, h, hz = re.split("[:x@]", monitor)
+                args += ["LVDS" + number, "%sx%s@%.3f" % (w, h, float(hz)), 0]
+        self.call("ApplyMonitorsConfig", "uua(iiduba(ssa{sv}))a{sv}", self.call("GetCurrentState")[0], 1, *args, 1,
+                  "layout-mode", "u", 1 + physical)
 
     def mode(self):
-        # LVDS1's mode as (width, height, Hz); its size shows as wrong unless
-        # LVDS2 keeps 1280x1024 at 75 Hz right beside it.
-        _, monitors, logical, _ = self.call("GetCurrentState")
-        ours, other = [next(m[1:4] for m in modes if "is-current" in m[6]) for _, modes, _ in monitors]
-        layout = [(x, y) for x, y, *_ in logical]
-        if other != [1280, 1024, 75.0] or layout != [(0, 0), (ours[0], 0)]:
-            return "%dx%d" % tuple(ours[:2]), "beside LVDS2 at %r showing %r" % (layout, other), ours[2]
-        return tuple(ours)
+        # The device's mode as (width, height, Hz): the primary's first
+        # monitor; the whole layout instead where it is not the row's
+        # arrangement, or a persistent change wrote monitors.xml.
+        _, monitors, logicals, properties = self.call("GetCurrentState")
+        shown = {m[0][0][4:]: "%dx%d@%g" % (*mode[1:3], round(mode[3], 2)) for m in monitors for mode in m[1]
+                 if "is-current" in mode[6]}
+        parts = ["physical"] * (properties["layout-mode"]["data"] == 2)
+        for x, y, scale, turn, primary, connectors, _ in logicals:
+            parts.append("%d,%d" % (x, y) + " x%g" % round(scale, 3) * (scale != 1) + " r%d" % turn * (turn > 0)
+                         + " P" * primary + " " + "+".join(c[4:] + ":" + shown[c[4:]] for c, *_ in connectors))
+        written = os.path.exists(os.path.join(self.work, "mutter", "monitors.xml"))
+        text = " | ".join(parts) + " and monitors.xml" * written
+        device = re.search(r" P \d+:(\d+)x(\d+)@([\d.]+)", text)
+        width, height, rate = int(device[1]), int(device[2]), float(device[3])
+        wanted = self.wanted(width, height, rate)
+        return (width, height, rate) if text == wanted else (text, "wanted " + wanted)
 
     def modes(self):
         # LVDS1's modes in the service's order, as (width, height, 32, whole Hz).
         return [(w, h, 32, int(hz + 0.5)) for _, w, h, hz, *_ in self.call("GetCurrentState")[1][0][1]]
 
+
+CASES = [
+    Case("a default scale follows the mode: 2 at 2560x1600, 1 at 1024x768", NUMERIC, mode="2560x1600@60",
+         arrangement="scale 2", mode_after="1024x768@60"),
+    Case("-restore puts the default scale 2 back, the layout mode kept", ["-restore"], mode="1024x768@60",
+         saved=("2560", "1600", "32", "60"), arrangement="scale 2", mode_after="2560x1600@60"),
+    Case("a chosen scale stays as the new mode lists it: 1.5 is 1.497 at 1280x1024",
+         ["-1024", "-1280", "-32", "-75", "-1"], mode="1920x1200@60", arrangement="fractional",
+         mode_after="1280x1024@75"),
+]

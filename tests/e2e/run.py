@@ -26,8 +26,9 @@ def parse_mode(text):
 
 
 def as_service_does(case, driver):
-    # The row as `driver`'s service must do it, or None when it cannot.
-    if case.on.get(driver.name, {}) is None:
+    # The row as `driver`'s service must do it, or None when it cannot (or
+    # the driver cannot set the row's arrangement of monitors).
+    if case.on.get(driver.name, {}) is None or case.arrangement not in getattr(driver, "arrangements", [None]):
         return None
     case = dataclasses.replace(case, **case.on.get(driver.name, {}))
     if not driver.no_service:
@@ -41,6 +42,7 @@ def as_service_does(case, driver):
 def prepare(case, driver):
     driver.set_saved(case.saved)
     if not driver.no_service:
+        driver.arrangement = case.arrangement
         driver.set_mode(*parse_mode(case.mode))
     path, elsewhere = os.path.join(driver.program_dir, "output.txt"), os.path.join(driver.work, "elsewhere")
     subprocess.run(["rm", "-rf", path], check=True)

@@ -28,10 +28,11 @@ class DisplayService {
  public:
   virtual ~DisplayService() = default;
 
-  /// Puts `mode`, one of `device.modes`, on the device. Returns false when
-  /// the service refused it or failed, having said why on standard error
-  /// where the service gave a reason.
-  virtual bool Apply(const ModeEntry& mode) = 0;
+  /// Puts `mode`, one of `device.modes`, on the device; `refreshHz` is the
+  /// rate asked, as ChooseMode took it, for any other monitor that must show
+  /// the same size. Returns false when the service refused it or failed,
+  /// having said why on standard error where the service gave a reason.
+  virtual bool Apply(const ModeEntry& mode, int32_t refreshHz) = 0;
 
   DeviceState device;
 };

@@ -96,7 +96,7 @@ int32_t ChangeDisplaySettingsA(DEVMODEA* record, uint32_t /*flags*/) {
   if (index < 0) return DISP_CHANGE_BADMODE;
   const ModeEntry mode = device.modes[index];
   if (mode.id == current.id) return DISP_CHANGE_SUCCESSFUL;
-  if (!service->Apply(mode)) return DISP_CHANGE_FAILED;
+  if (!service->Apply(mode, refreshHz)) return DISP_CHANGE_FAILED;
   device.current = mode;
   return DISP_CHANGE_SUCCESSFUL;
 }

@@ -9,12 +9,13 @@
 #include <dlfcn.h>
 #include <systemd/sd-bus.h>
 
-#include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/linux/DisplayService.h"
+#include "platform/linux/GnomeChange.h"
 
 namespace platform {
 namespace {
@@ -24,8 +25,6 @@ constexpr const char* kPath = "/org/gnome/Mutter/DisplayConfig";
 constexpr const char* kLibrary = "libsystemd.so.0";
 constexpr const char* kReply = "GetCurrentState reply";  // what a failed read names
 constexpr uint32_t kTemporaryMethod = 1;  // ApplyMonitorsConfig: 0 verify, 1 temporary, 2 persistent
-constexpr uint32_t kLogicalLayout = 1;    // layout-mode: monitor sizes are divided by the scale
-constexpr uint32_t kPhysicalLayout = 2;   // layout-mode: monitor sizes in pixels
 
 /// The sd-bus calls used here, looked up in libsystemd.
 struct SdBus {
@@ -103,36 +102,46 @@ int Check(int result, const char* call) {
   return result;
 }
 
-/// One physical monitor and its modes, in the service's order.
-struct Monitor {
-  std::string connector;
-  std::vector<std::string> modeIds;  // the service's mode names, beside `modes`
-  std::vector<ModeEntry> modes;      // id: the position in this list
-  int current = -1;                  // position of the mode in force; -1: none
-};
-
-/// One logical monitor: a place in the layout shown by one or more monitors.
-struct LogicalMonitor {
-  int32_t x = 0, y = 0;  // layout units: pixels, or pixels divided by the scale
-  double scale = 1;
-  uint32_t transform = 0;  // 0 normal, 1 90°, 2 180°, 3 270°, 4-7 the same flipped
-  bool primary = false;
-  std::vector<std::string> connectors;
-};
-
-/// Reads a mode's properties (a{sv}), keeping the three flags it uses.
-void ReadModeProperties(const SdBus& sd, sd_bus_message* m, ModeEntry* mode, bool* isCurrent) {
+/// Reads a mode's properties (a{sv}): its flags and its kind.
+void ReadModeProperties(const SdBus& sd, sd_bus_message* m, GnomeMode* mode, bool* isCurrent) {
   Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "{sv}"), kReply);
   while (Check(sd.enter(m, SD_BUS_TYPE_DICT_ENTRY, "sv"), kReply) > 0) {
     const char* key = nullptr;
     Check(sd.read(m, "s", &key), kReply);
     int flag = 0;  // sd-bus reads a D-Bus boolean into an int
+    const char* text = nullptr;
     const std::string name = key;
     if (name == "is-current" || name == "is-preferred" || name == "is-interlaced") {
       Check(sd.read(m, "v", "b", &flag), kReply);
       if (name == "is-current") *isCurrent = flag != 0;
-      if (name == "is-preferred") mode->preferred = flag != 0;
-      if (name == "is-interlaced") mode->interlaced = flag != 0;
+      if (name == "is-preferred") mode->entry.preferred = flag != 0;
+      if (name == "is-interlaced") mode->entry.interlaced = flag != 0;
+    } else if (name == "refresh-rate-mode") {
+      Check(sd.read(m, "v", "s", &text), kReply);
+      mode->variableRate = std::strcmp(text, "variable") == 0;
+    } else {
+      Check(sd.skip(m, "v"), kReply);
+    }
+    Check(sd.exit(m), kReply);
+  }
+  Check(sd.exit(m), kReply);
+}
+
+/// Reads a monitor's properties (a{sv}), keeping those a change must repeat.
+void ReadMonitorProperties(const SdBus& sd, sd_bus_message* m, GnomeMonitor* monitor) {
+  Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "{sv}"), kReply);
+  while (Check(sd.enter(m, SD_BUS_TYPE_DICT_ENTRY, "sv"), kReply) > 0) {
+    const char* key = nullptr;
+    Check(sd.read(m, "s", &key), kReply);
+    int flag = 0;
+    uint32_t value = 0;
+    const std::string name = key;
+    if (name == "is-underscanning") {
+      Check(sd.read(m, "v", "b", &flag), kReply);
+      monitor->underscanning = flag != 0;
+    } else if (name == "color-mode" || name == "rgb-range") {
+      Check(sd.read(m, "v", "u", &value), kReply);
+      (name == "color-mode" ? monitor->colorMode : monitor->rgbRange) = value;
     } else {
       Check(sd.skip(m, "v"), kReply);
     }
@@ -142,34 +151,36 @@ void ReadModeProperties(const SdBus& sd, sd_bus_message* m, ModeEntry* mode, boo
 }
 
 /// Reads one monitor: ((ssss) a(siiddada{sv}) a{sv}).
-Monitor ReadMonitor(const SdBus& sd, sd_bus_message* m) {
-  Monitor monitor;
+GnomeMonitor ReadMonitor(const SdBus& sd, sd_bus_message* m) {
+  GnomeMonitor monitor;
   const char *connector = nullptr, *vendor = nullptr, *product = nullptr, *serial = nullptr;
   Check(sd.read(m, "(ssss)", &connector, &vendor, &product, &serial), kReply);
   monitor.connector = connector;
   Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "(siiddada{sv})"), kReply);
   while (Check(sd.enter(m, SD_BUS_TYPE_STRUCT, "siiddada{sv}"), kReply) > 0) {
     const char* id = nullptr;
-    int32_t width = 0, height = 0;
-    double refresh = 0, preferredScale = 0;  // refresh: Hz
-    Check(sd.read(m, "siidd", &id, &width, &height, &refresh, &preferredScale), kReply);
-    Check(sd.skip(m, "ad"), kReply);  // the supported scales
-    ModeEntry mode{monitor.modes.size(), width, height, refresh, /*interlaced=*/false, /*preferred=*/false};
+    GnomeMode mode;
+    mode.entry = {monitor.modes.size(), 0, 0, 0, /*interlaced=*/false, /*preferred=*/false};
+    Check(sd.read(m, "siidd", &id, &mode.entry.width, &mode.entry.height, &mode.entry.refresh, &mode.preferredScale),
+          kReply);
+    mode.id = id;
+    Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "d"), kReply);
+    for (double scale = 0; Check(sd.read(m, "d", &scale), kReply) > 0;) mode.scales.push_back(scale);
+    Check(sd.exit(m), kReply);
     bool isCurrent = false;
     ReadModeProperties(sd, m, &mode, &isCurrent);
     if (isCurrent) monitor.current = static_cast<int>(monitor.modes.size());
-    monitor.modeIds.push_back(id);
     monitor.modes.push_back(mode);
     Check(sd.exit(m), kReply);
   }
   Check(sd.exit(m), kReply);
-  Check(sd.skip(m, "a{sv}"), kReply);
+  ReadMonitorProperties(sd, m, &monitor);
   return monitor;
 }
 
 /// Reads one logical monitor: (iiduba(ssss)a{sv}).
-LogicalMonitor ReadLogicalMonitor(const SdBus& sd, sd_bus_message* m) {
-  LogicalMonitor logical;
+GnomeLogical ReadLogicalMonitor(const SdBus& sd, sd_bus_message* m) {
+  GnomeLogical logical;
   int primary = 0;
   Check(sd.read(m, "iidub", &logical.x, &logical.y, &logical.scale, &logical.transform, &primary), kReply);
   logical.primary = primary != 0;
@@ -182,22 +193,25 @@ LogicalMonitor ReadLogicalMonitor(const SdBus& sd, sd_bus_message* m) {
   return logical;
 }
 
-/// Reads the layout mode from the state's properties (a{sv}); physical
-/// where the service does not say.
-uint32_t ReadLayoutMode(const SdBus& sd, sd_bus_message* m) {
-  uint32_t layoutMode = kPhysicalLayout;
+/// Reads the state's properties (a{sv}): the layout mode (physical where the
+/// service does not say) and whether it can be changed.
+void ReadLayoutMode(const SdBus& sd, sd_bus_message* m, GnomeState* state) {
   Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "{sv}"), kReply);
   while (Check(sd.enter(m, SD_BUS_TYPE_DICT_ENTRY, "sv"), kReply) > 0) {
     const char* key = nullptr;
+    int flag = 0;
     Check(sd.read(m, "s", &key), kReply);
-    if (std::strcmp(key, "layout-mode") == 0)
-      Check(sd.read(m, "v", "u", &layoutMode), kReply);
-    else
+    if (std::strcmp(key, "layout-mode") == 0) {
+      Check(sd.read(m, "v", "u", &state->layoutMode), kReply);
+    } else if (std::strcmp(key, "supports-changing-layout-mode") == 0) {
+      Check(sd.read(m, "v", "b", &flag), kReply);
+      state->layoutModeChangeable = flag != 0;
+    } else {
       Check(sd.skip(m, "v"), kReply);
+    }
     Check(sd.exit(m), kReply);
   }
   Check(sd.exit(m), kReply);
-  return layoutMode;
 }
 
 /// The monitors and layout that Mutter holds, and the device among them.
@@ -209,28 +223,19 @@ class GnomeDisplayConfig : public DisplayService {
   bool Connect(std::string* absence);
   /// Reads the state and picks the device; throws BusFailure.
   void Load();
-  bool Apply(const ModeEntry& mode) override;
+  bool Apply(const ModeEntry& mode, int32_t refreshHz) override;
 
  private:
   void ReadState(sd_bus_message* reply);
   void PickDevice();
-  struct Extent {
-    int32_t width, height;  // layout units
-  };
-  Extent ExtentOf(const LogicalMonitor& logical, const ModeEntry& mode) const;
-  void AppendLayout(sd_bus_message* m, const ModeEntry& mode) const;
-  std::vector<LogicalMonitor> MovedLayout(const ModeEntry& mode) const;
-  const Monitor* MonitorOf(const std::string& connector) const;
+  void AppendMonitors(sd_bus_message* m, const GnomeState& state, const GnomeLogical& logical) const;
+  void AppendState(sd_bus_message* m, const GnomeState& state) const;
   int LogicalOf(const std::string& connector) const;  // -1: shown by none
 
   const SdBus& sd_;
   BusHandle bus_;
   uint32_t serial_ = 0;  // the state's serial, which a change must quote
-  uint32_t layoutMode_ = kPhysicalLayout;
-  std::vector<Monitor> monitors_;
-  std::vector<LogicalMonitor> logicals_;
-  int device_ = -1;   // position of the device in monitors_
-  int logical_ = -1;  // position of the device's logical monitor in logicals_
+  GnomeState state_;
 };
 
 bool GnomeDisplayConfig::Connect(std::string* absence) {
@@ -256,28 +261,22 @@ void GnomeDisplayConfig::ReadState(sd_bus_message* reply) {
   Check(sd_.read(reply, "u", &serial_), kReply);
   Check(sd_.enter(reply, SD_BUS_TYPE_ARRAY, "((ssss)a(siiddada{sv})a{sv})"), kReply);
   while (Check(sd_.enter(reply, SD_BUS_TYPE_STRUCT, "(ssss)a(siiddada{sv})a{sv}"), kReply) > 0) {
-    monitors_.push_back(ReadMonitor(sd_, reply));
+    state_.monitors.push_back(ReadMonitor(sd_, reply));
     Check(sd_.exit(reply), kReply);
   }
   Check(sd_.exit(reply), kReply);
   Check(sd_.enter(reply, SD_BUS_TYPE_ARRAY, "(iiduba(ssss)a{sv})"), kReply);
   while (Check(sd_.enter(reply, SD_BUS_TYPE_STRUCT, "iiduba(ssss)a{sv}"), kReply) > 0) {
-    logicals_.push_back(ReadLogicalMonitor(sd_, reply));
+    state_.logicals.push_back(ReadLogicalMonitor(sd_, reply));
     Check(sd_.exit(reply), kReply);
   }
   Check(sd_.exit(reply), kReply);
-  layoutMode_ = ReadLayoutMode(sd_, reply);
-}
-
-const Monitor* GnomeDisplayConfig::MonitorOf(const std::string& connector) const {
-  for (const Monitor& monitor : monitors_)
-    if (monitor.connector == connector) return &monitor;
-  return nullptr;
+  ReadLayoutMode(sd_, reply, &state_);
 }
 
 int GnomeDisplayConfig::LogicalOf(const std::string& connector) const {
-  for (size_t i = 0; i < logicals_.size(); ++i)
-    for (const std::string& shown : logicals_[i].connectors)
+  for (size_t i = 0; i < state_.logicals.size(); ++i)
+    for (const std::string& shown : state_.logicals[i].connectors)
       if (shown == connector) return static_cast<int>(i);
   return -1;
 }
@@ -285,15 +284,16 @@ int GnomeDisplayConfig::LogicalOf(const std::string& connector) const {
 /// The device: the primary logical monitor's first monitor, else the first
 /// monitor that shows a logical monitor.
 void GnomeDisplayConfig::PickDevice() {
-  for (size_t i = 0; i < logicals_.size() && device_ < 0; ++i) {
-    if (!logicals_[i].primary || logicals_[i].connectors.empty()) continue;
-    const Monitor* monitor = MonitorOf(logicals_[i].connectors.front());
-    if (monitor) device_ = static_cast<int>(monitor - monitors_.data());
+  const std::vector<GnomeMonitor>& monitors = state_.monitors;
+  for (const GnomeLogical& logical : state_.logicals) {
+    if (!logical.primary || logical.connectors.empty()) continue;
+    for (size_t i = 0; i < monitors.size() && state_.device < 0; ++i)
+      if (monitors[i].connector == logical.connectors.front()) state_.device = static_cast<int>(i);
   }
-  for (size_t i = 0; i < monitors_.size() && device_ < 0; ++i)
-    if (LogicalOf(monitors_[i].connector) >= 0) device_ = static_cast<int>(i);
-  if (device_ < 0) throw BusFailure{std::string(kService) + " shows no monitor in its layout"};
-  logical_ = LogicalOf(monitors_[device_].connector);
+  for (size_t i = 0; i < monitors.size() && state_.device < 0; ++i)
+    if (LogicalOf(monitors[i].connector) >= 0) state_.device = static_cast<int>(i);
+  if (state_.device < 0) throw BusFailure{std::string(kService) + " shows no monitor in its layout"};
+  state_.logical = LogicalOf(monitors[state_.device].connector);
 }
 
 void GnomeDisplayConfig::Load() {
@@ -303,66 +303,66 @@ void GnomeDisplayConfig::Load() {
     throw BusFailure{std::string("GetCurrentState: ") + (error.value.message ? error.value.message : "no reply")};
   ReadState(reply.value);
   PickDevice();
-  const Monitor& monitor = monitors_[device_];
+  const GnomeMonitor& monitor = state_.monitors[state_.device];
   device.name = monitor.connector;
-  device.modes = monitor.modes;
+  device.modes = ListedModes(monitor);
   device.hasCurrent = monitor.current >= 0;
-  if (device.hasCurrent) device.current = monitor.modes[monitor.current];
+  if (device.hasCurrent) device.current = monitor.modes[monitor.current].entry;
   device.bitsPerPel = 32;  // Mutter composes every output in 32-bit pixels
 }
 
-GnomeDisplayConfig::Extent GnomeDisplayConfig::ExtentOf(const LogicalMonitor& logical, const ModeEntry& mode) const {
-  const bool turned = logical.transform % 2 == 1;  // 90° or 270°, flipped or not
-  double width = turned ? mode.height : mode.width, height = turned ? mode.width : mode.height;
-  if (layoutMode_ == kLogicalLayout) width /= logical.scale, height /= logical.scale;
-  return {static_cast<int32_t>(std::lround(width)), static_cast<int32_t>(std::lround(height))};
-}
-
-/// Returns the layout with the device showing `mode`: the monitors beyond
-/// its right or bottom edge move with that edge, so that the layout stays
-/// without gaps or overlaps, which Mutter refuses.
-std::vector<LogicalMonitor> GnomeDisplayConfig::MovedLayout(const ModeEntry& mode) const {
-  std::vector<LogicalMonitor> moved = logicals_;
-  const LogicalMonitor& ours = logicals_[logical_];
-  const Extent before = ExtentOf(ours, device.current), after = ExtentOf(ours, mode);
-  for (size_t i = 0; i < moved.size(); ++i) {
-    if (static_cast<int>(i) == logical_) continue;
-    if (moved[i].x >= ours.x + before.width) moved[i].x += after.width - before.width;
-    if (moved[i].y >= ours.y + before.height) moved[i].y += after.height - before.height;
-  }
-  return moved;
-}
-
-/// Appends the logical monitors, a(iiduba(ssa{sv})), and the empty
-/// properties: every monitor keeps its mode but the device, which shows `mode`.
-void GnomeDisplayConfig::AppendLayout(sd_bus_message* m, const ModeEntry& mode) const {
+/// Appends a logical monitor's monitors, a(ssa{sv}): each with its mode in
+/// `state` and the settings the service reported for it, which it would
+/// otherwise reset.
+void GnomeDisplayConfig::AppendMonitors(sd_bus_message* m, const GnomeState& state, const GnomeLogical& logical) const {
   const char* what = "ApplyMonitorsConfig message";
-  Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "(iiduba(ssa{sv}))"), what);
-  for (const LogicalMonitor& logical : MovedLayout(mode)) {
-    Check(sd_.open(m, SD_BUS_TYPE_STRUCT, "iiduba(ssa{sv})"), what);
-    Check(sd_.append(m, "iidub", logical.x, logical.y, logical.scale, logical.transform, int{logical.primary}), what);
-    Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "(ssa{sv})"), what);
-    for (const std::string& connector : logical.connectors) {
-      const Monitor* monitor = MonitorOf(connector);
-      if (!monitor || monitor->current < 0) throw BusFailure{"monitor " + connector + " shows no mode"};
-      const bool isDevice = monitor == &monitors_[device_];
-      const std::string& modeId = monitor->modeIds[isDevice ? mode.id : monitor->current];
-      Check(sd_.append(m, "(ssa{sv})", connector.c_str(), modeId.c_str(), /*properties=*/0), what);
-    }
+  Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "(ssa{sv})"), what);
+  for (const std::string& connector : logical.connectors) {
+    const GnomeMonitor* monitor = nullptr;
+    for (const GnomeMonitor& each : state.monitors)
+      if (each.connector == connector) monitor = &each;
+    if (!monitor || monitor->current < 0) throw BusFailure{"monitor " + connector + " shows no mode"};
+    Check(sd_.open(m, SD_BUS_TYPE_STRUCT, "ssa{sv}"), what);
+    Check(sd_.append(m, "ss", connector.c_str(), monitor->modes[monitor->current].id.c_str()), what);
+    Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "{sv}"), what);
+    if (monitor->underscanning)
+      Check(sd_.append(m, "{sv}", "underscanning", "b", int{*monitor->underscanning}), what);
+    if (monitor->colorMode) Check(sd_.append(m, "{sv}", "color-mode", "u", *monitor->colorMode), what);
+    if (monitor->rgbRange) Check(sd_.append(m, "{sv}", "rgb-range", "u", *monitor->rgbRange), what);
     Check(sd_.close(m), what);
     Check(sd_.close(m), what);
   }
   Check(sd_.close(m), what);
-  Check(sd_.append(m, "a{sv}", /*properties=*/0), what);
 }
 
-bool GnomeDisplayConfig::Apply(const ModeEntry& mode) {
+/// Appends the logical monitors, a(iiduba(ssa{sv})), and the properties,
+/// a{sv}: the layout mode where the service lets it change, since it would
+/// otherwise take its default.
+void GnomeDisplayConfig::AppendState(sd_bus_message* m, const GnomeState& state) const {
+  const char* what = "ApplyMonitorsConfig message";
+  Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "(iiduba(ssa{sv}))"), what);
+  for (const GnomeLogical& logical : state.logicals) {
+    Check(sd_.open(m, SD_BUS_TYPE_STRUCT, "iiduba(ssa{sv})"), what);
+    Check(sd_.append(m, "iidub", logical.x, logical.y, logical.scale, logical.transform, int{logical.primary}), what);
+    AppendMonitors(m, state, logical);
+    Check(sd_.close(m), what);
+  }
+  Check(sd_.close(m), what);
+  Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "{sv}"), what);
+  if (state.layoutModeChangeable) Check(sd_.append(m, "{sv}", "layout-mode", "u", state.layoutMode), what);
+  Check(sd_.close(m), what);
+}
+
+bool GnomeDisplayConfig::Apply(const ModeEntry& mode, int32_t refreshHz) {
+  std::string refusal;
+  const std::optional<GnomeState> planned = PlanGnomeChange(state_, mode, refreshHz, &refusal);
   try {
+    if (!planned) throw BusFailure{refusal};
     MessageHandle call(sd_);
     Check(sd_.newMethodCall(bus_.value, &call.value, kService, kPath, kService, "ApplyMonitorsConfig"),
           "ApplyMonitorsConfig message");
     Check(sd_.append(call.value, "uu", serial_, kTemporaryMethod), "ApplyMonitorsConfig message");
-    AppendLayout(call.value, mode);
+    AppendState(call.value, *planned);
     ErrorHandle error(sd_);
     MessageHandle reply(sd_);
     if (sd_.call(bus_.value, call.value, /*usec=*/0, &error.value, &reply.value) < 0)
@@ -371,8 +371,7 @@ bool GnomeDisplayConfig::Apply(const ModeEntry& mode) {
     SayUnusable(failure.what);
     return false;
   }
-  logicals_ = MovedLayout(mode);
-  monitors_[device_].current = static_cast<int>(mode.id);
+  state_ = *planned;
   return true;
 }
 

@@ -108,7 +108,7 @@ class X11RandR : public DisplayService {
   /// Reads the device; says once on standard error why the display cannot
   /// serve, and returns false, if it cannot.
   bool Load();
-  bool Apply(const ModeEntry& mode) override;
+  bool Apply(const ModeEntry& mode, int32_t refreshHz) override;
 
  private:
   void ReadModes(XRROutputInfo* output);
@@ -212,7 +212,7 @@ std::optional<std::vector<Placed>> X11RandR::LayoutFor(const ModeEntry& mode, Si
 /// outputs, moves the other CRTCs as the layout rule says, and fits the
 /// screen to them, all under one server grab. A CRTC that refuses puts back
 /// those already changed.
-bool X11RandR::Apply(const ModeEntry& mode) {
+bool X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz: one output per CRTC here*/) {
   Display* display = display_.get();
   const int screen = DefaultScreen(display);
   const Size now{DisplayWidth(display, screen), DisplayHeight(display, screen)};

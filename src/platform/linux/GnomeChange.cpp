@@ -1,0 +1,123 @@
+#include "platform/linux/GnomeChange.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/linux/Layout.h"
+
+namespace platform {
+namespace {
+
+/// Whether two scales are the one value the service listed: it sends floats as doubles.
+bool SameScale(double a, double b) { return std::fabs(a - b) < 1e-4; }
+
+/// Mutter lists at most one scale per quarter step for each mode: the
+/// nearest to it that gives the mode whole logical pixels.
+long QuarterStep(double scale) { return std::lround(scale * 4); }
+
+/// A mode's default scale: its preferred one where it lists it, else the
+/// largest it lists below that, else its smallest.
+double DefaultScale(const GnomeMode& mode) {
+  if (mode.scales.empty()) return mode.preferredScale;
+  double chosen = *std::min_element(mode.scales.begin(), mode.scales.end());
+  for (double scale : mode.scales) {
+    if (SameScale(scale, mode.preferredScale)) return scale;
+    if (scale < mode.preferredScale) chosen = std::max(chosen, scale);
+  }
+  return chosen;
+}
+
+GnomeMonitor* MonitorOf(GnomeState& state, const std::string& connector) {
+  for (GnomeMonitor& monitor : state.monitors)
+    if (monitor.connector == connector) return &monitor;
+  return nullptr;
+}
+
+/// The place of `logical` in the layout, sized by its first monitor's mode
+/// in force, as Mutter sizes it; nothing when that monitor shows no mode.
+std::optional<Rect> PlaceOf(GnomeState& state, const GnomeLogical& logical) {
+  const GnomeMonitor* monitor = logical.connectors.empty() ? nullptr : MonitorOf(state, logical.connectors[0]);
+  if (!monitor || monitor->current < 0) return std::nullopt;
+  const ModeEntry& mode = monitor->modes[monitor->current].entry;
+  const bool turned = logical.transform % 2 == 1;  // 90° or 270°, flipped or not
+  double width = turned ? mode.height : mode.width, height = turned ? mode.width : mode.height;
+  if (state.layoutMode == kLogicalLayout) width /= logical.scale, height /= logical.scale;
+  return Rect{logical.x, logical.y, static_cast<int32_t>(std::lround(width)), static_cast<int32_t>(std::lround(height))};
+}
+
+/// Gives every monitor of the device's logical monitor a mode of `mode`'s
+/// size: the device `mode`, the others their own choice. Returns false, with
+/// `refusal` set, where one lacks it.
+bool ChooseMirroredModes(GnomeState& after, const ModeEntry& mode, int32_t refreshHz, std::string* refusal) {
+  const std::string& deviceName = after.monitors[after.device].connector;
+  for (const std::string& connector : after.logicals[after.logical].connectors) {
+    GnomeMonitor* monitor = MonitorOf(after, connector);
+    if (!monitor) continue;  // the service lists a logical monitor's monitors among its monitors
+    if (connector == deviceName) {
+      monitor->current = static_cast<int>(mode.id);
+      continue;
+    }
+    const std::vector<ModeEntry> listed = ListedModes(*monitor);
+    const int chosen = ChooseMode(listed, mode.width, mode.height, refreshHz);
+    if (chosen < 0) {
+      *refusal = connector + ", which shows the same picture as " + deviceName + ", has no mode of " +
+                 std::to_string(mode.width) + "x" + std::to_string(mode.height) +
+                 (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : "");
+      return false;
+    }
+    monitor->current = static_cast<int>(listed[chosen].id);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<ModeEntry> ListedModes(const GnomeMonitor& monitor) {
+  const bool variable = monitor.current >= 0 && monitor.modes[monitor.current].variableRate;
+  std::vector<ModeEntry> listed;
+  for (const GnomeMode& mode : monitor.modes)
+    if (mode.variableRate == variable) listed.push_back(mode.entry);
+  return listed;
+}
+
+double ScaleFor(const GnomeMode& from, const GnomeMode& to, double scale) {
+  if (SameScale(scale, DefaultScale(from))) return DefaultScale(to);
+  double kept = 0;
+  for (double listed : to.scales)
+    if (QuarterStep(listed) == QuarterStep(scale) && (kept == 0 || std::fabs(listed - scale) < std::fabs(kept - scale)))
+      kept = listed;
+  return kept > 0 ? kept : DefaultScale(to);
+}
+
+std::optional<GnomeState> PlanGnomeChange(const GnomeState& state, const ModeEntry& mode, int32_t refreshHz,
+                                          std::string* refusal) {
+  GnomeState after = state;
+  std::vector<Rect> before;
+  for (const GnomeLogical& logical : state.logicals) {
+    const std::optional<Rect> place = PlaceOf(after, logical);
+    if (!place) {
+      *refusal = "monitor " + (logical.connectors.empty() ? std::string("(none)") : logical.connectors[0]) +
+                 " shows no mode";
+      return std::nullopt;
+    }
+    before.push_back(*place);
+  }
+  if (!ChooseMirroredModes(after, mode, refreshHz, refusal)) return std::nullopt;
+  const GnomeMonitor& device = state.monitors[state.device];
+  GnomeLogical& ours = after.logicals[state.logical];
+  ours.scale = ScaleFor(device.modes[device.current], device.modes[mode.id], ours.scale);
+  const Rect resized = *PlaceOf(after, ours);
+  const std::optional<std::vector<Rect>> placed =
+      ResizeInLayout(before, static_cast<size_t>(state.logical), resized.width, resized.height);
+  if (!placed) {
+    *refusal = NoLayout(device.connector, mode.width, mode.height);
+    return std::nullopt;
+  }
+  for (size_t i = 0; i < after.logicals.size(); ++i) {
+    after.logicals[i].x = (*placed)[i].x;
+    after.logicals[i].y = (*placed)[i].y;
+  }
+  return after;
+}
+
+}  // namespace platform
