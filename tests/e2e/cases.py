@@ -109,6 +109,8 @@ CASES = [
          mode_after="1024x768@60"),
     Case("the primary, second, changes; the other stays bottom-aligned", NUMERIC,
          arrangement="primary second, bottom-aligned", mode_after="1024x768@60"),
+    Case("a device too short for both monitors stacked beside it: refused", NUMERIC, mode="2560x1600@60",
+         arrangement="two stacked beside", status=3, message=("Vistrel", "no arrangement keeps the outputs .*")),
     # Runs at the same time take turns: the saved mode stays one mode.
     Case("runs at the same time", [NUMERIC, ["-restore"], ["-600", "-800", "-32", "-60", "-1"], ["-RESTORE"],
                                    ["-480", "-640", "-32", "-60", "-1"], NUMERIC, ["-restore"], ["-restore"]],

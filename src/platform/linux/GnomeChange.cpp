@@ -40,9 +40,13 @@ std::optional<Rect> PlaceOf(GnomeState& state, const GnomeLogical& logical) {
   if (!monitor || monitor->current < 0) return std::nullopt;
   const ModeEntry& mode = monitor->modes[monitor->current].entry;
   const bool turned = logical.transform % 2 == 1;  // 90° or 270°, flipped or not
-  double width = turned ? mode.height : mode.width, height = turned ? mode.width : mode.height;
-  if (state.layoutMode == kLogicalLayout) width /= logical.scale, height /= logical.scale;
-  return Rect{logical.x, logical.y, static_cast<int32_t>(std::lround(width)), static_cast<int32_t>(std::lround(height))};
+  Rect place{logical.x, logical.y, turned ? mode.height : mode.width, turned ? mode.width : mode.height};
+  if (state.layoutMode != kLogicalLayout) return place;
+  // Divided in single precision, as Mutter does: a neighbour's edge is where Mutter put it.
+  const float scale = static_cast<float>(logical.scale);
+  place.width = static_cast<int32_t>(std::lround(static_cast<float>(place.width) / scale));
+  place.height = static_cast<int32_t>(std::lround(static_cast<float>(place.height) / scale));
+  return place;
 }
 
 /// Gives every monitor of the device's logical monitor a mode of `mode`'s
@@ -81,7 +85,8 @@ std::vector<ModeEntry> ListedModes(const GnomeMonitor& monitor) {
 }
 
 double ScaleFor(const GnomeMode& from, const GnomeMode& to, double scale) {
-  if (SameScale(scale, DefaultScale(from))) return DefaultScale(to);
+  // Mutter itself may have put the preferred scale on a mode that does not list it.
+  if (SameScale(scale, DefaultScale(from)) || SameScale(scale, from.preferredScale)) return DefaultScale(to);
   double kept = 0;
   for (double listed : to.scales)
     if (QuarterStep(listed) == QuarterStep(scale) && (kept == 0 || std::fabs(listed - scale) < std::fabs(kept - scale)))

@@ -61,12 +61,13 @@ struct GnomeState {
 /// rate) as its mode in force (fixed where none is), in the service's order.
 std::vector<ModeEntry> ListedModes(const GnomeMonitor& monitor);
 
-/// Returns the scale that `logical`'s monitors take when they change from
-/// mode `from` to mode `to`. A mode's default scale is its preferred scale
-/// where it lists it, else the largest it lists below that. A default
-/// scale stays the default: `to`'s; a chosen one is kept where `to` lists it
-/// (as its own value of the same quarter step: 1.25 is 1.24878049 at
-/// 1280x1024), else `to`'s default.
+/// Returns the scale for a logical monitor at `scale` whose monitors change
+/// from mode `from` to mode `to`. A mode's default scale is its preferred
+/// scale where it lists it, else the largest it lists below that. A default
+/// scale (or the preferred one, which Mutter may set where it is not listed)
+/// becomes `to`'s default; a chosen one is kept where `to` lists it (as its
+/// own value of the same quarter step: 1.25 is 1.24878049 at 1280x1024),
+/// else `to` takes its default.
 double ScaleFor(const GnomeMode& from, const GnomeMode& to, double scale);
 
 /// Returns the state with the device showing `mode` (one of its ListedModes),
