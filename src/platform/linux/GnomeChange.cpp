@@ -27,18 +27,20 @@ double DefaultScale(const GnomeMode& mode) {
   return chosen;
 }
 
-GnomeMonitor* MonitorOf(GnomeState& state, const std::string& connector) {
-  for (GnomeMonitor& monitor : state.monitors)
-    if (monitor.connector == connector) return &monitor;
-  return nullptr;
+/// Returns the position of `connector`'s monitor in `state.monitors`; -1: none.
+int MonitorOf(const GnomeState& state, const std::string& connector) {
+  for (size_t i = 0; i < state.monitors.size(); ++i)
+    if (state.monitors[i].connector == connector) return static_cast<int>(i);
+  return -1;
 }
 
 /// The place of `logical` in the layout, sized by its first monitor's mode
 /// in force, as Mutter sizes it; nothing when that monitor shows no mode.
-std::optional<Rect> PlaceOf(GnomeState& state, const GnomeLogical& logical) {
-  const GnomeMonitor* monitor = logical.connectors.empty() ? nullptr : MonitorOf(state, logical.connectors[0]);
-  if (!monitor || monitor->current < 0) return std::nullopt;
-  const ModeEntry& mode = monitor->modes[monitor->current].entry;
+std::optional<Rect> PlaceOf(const GnomeState& state, const GnomeLogical& logical) {
+  const int shown = logical.connectors.empty() ? -1 : MonitorOf(state, logical.connectors[0]);
+  if (shown < 0 || state.monitors[shown].current < 0) return std::nullopt;
+  const GnomeMonitor& monitor = state.monitors[shown];
+  const ModeEntry& mode = monitor.modes[monitor.current].entry;
   const bool turned = logical.transform % 2 == 1;  // 90° or 270°, flipped or not
   Rect place{logical.x, logical.y, turned ? mode.height : mode.width, turned ? mode.width : mode.height};
   if (state.layoutMode != kLogicalLayout) return place;
@@ -55,13 +57,14 @@ std::optional<Rect> PlaceOf(GnomeState& state, const GnomeLogical& logical) {
 bool ChooseMirroredModes(GnomeState& after, const ModeEntry& mode, int32_t refreshHz, std::string* refusal) {
   const std::string& deviceName = after.monitors[after.device].connector;
   for (const std::string& connector : after.logicals[after.logical].connectors) {
-    GnomeMonitor* monitor = MonitorOf(after, connector);
-    if (!monitor) continue;  // the service lists a logical monitor's monitors among its monitors
+    const int shown = MonitorOf(after, connector);
+    if (shown < 0) continue;  // the service lists a logical monitor's monitors among its monitors
+    GnomeMonitor& monitor = after.monitors[shown];
     if (connector == deviceName) {
-      monitor->current = static_cast<int>(mode.id);
+      monitor.current = static_cast<int>(mode.id);
       continue;
     }
-    const std::vector<ModeEntry> listed = ListedModes(*monitor);
+    const std::vector<ModeEntry> listed = ListedModes(monitor);
     const int chosen = ChooseMode(listed, mode.width, mode.height, refreshHz);
     if (chosen < 0) {
       *refusal = connector + ", which shows the same picture as " + deviceName + ", has no mode of " +
@@ -69,7 +72,7 @@ bool ChooseMirroredModes(GnomeState& after, const ModeEntry& mode, int32_t refre
                  (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : "");
       return false;
     }
-    monitor->current = static_cast<int>(listed[chosen].id);
+    monitor.current = static_cast<int>(listed[chosen].id);
   }
   return true;
 }
@@ -99,10 +102,10 @@ std::optional<GnomeState> PlanGnomeChange(const GnomeState& state, const ModeEnt
   GnomeState after = state;
   std::vector<Rect> before;
   for (const GnomeLogical& logical : state.logicals) {
-    const std::optional<Rect> place = PlaceOf(after, logical);
+    const std::optional<Rect> place = PlaceOf(state, logical);
     if (!place) {
-      *refusal = "monitor " + (logical.connectors.empty() ? std::string("(none)") : logical.connectors[0]) +
-                 " shows no mode";
+      *refusal =
+          "monitor " + (logical.connectors.empty() ? std::string("(none)") : logical.connectors[0]) + " shows no mode";
       return std::nullopt;
     }
     before.push_back(*place);

@@ -19,11 +19,11 @@ constexpr uint32_t kPhysicalLayout = 2;  ///< layout-mode: monitor sizes in pixe
 
 /// One mode of a monitor, as GetCurrentState lists it.
 struct GnomeMode {
-  std::string id;               ///< the service's name for it, e.g. "1024x768@60.000"
-  ModeEntry entry;              ///< its id: the position in the monitor's list
-  double preferredScale = 1;    ///< the service's preferred scale, which the mode may not list
-  std::vector<double> scales;   ///< the scales the mode supports, as the service lists them
-  bool variableRate = false;    ///< a variable refresh rate mode (refresh-rate-mode "variable")
+  std::string id;              ///< the service's name for it, e.g. "1024x768@60.000"
+  ModeEntry entry;             ///< its id: the position in the monitor's list
+  double preferredScale = 1;   ///< the service's preferred scale, which the mode may not list
+  std::vector<double> scales;  ///< the scales the mode supports, as the service lists them
+  bool variableRate = false;   ///< a variable refresh rate mode (refresh-rate-mode "variable")
 };
 
 /// One physical monitor, its modes in the service's order and the settings
@@ -31,10 +31,10 @@ struct GnomeMode {
 struct GnomeMonitor {
   std::string connector;
   std::vector<GnomeMode> modes;
-  int current = -1;                       ///< position of the mode in force; -1: none
-  std::optional<bool> underscanning;      ///< as reported (is-underscanning)
-  std::optional<uint32_t> colorMode;      ///< as reported (color-mode)
-  std::optional<uint32_t> rgbRange;       ///< as reported (rgb-range)
+  int current = -1;                   ///< position of the mode in force; -1: none
+  std::optional<bool> underscanning;  ///< as reported (is-underscanning)
+  std::optional<uint32_t> colorMode;  ///< as reported (color-mode)
+  std::optional<uint32_t> rgbRange;   ///< as reported (rgb-range)
 };
 
 /// One logical monitor: a place in the layout shown by one or more monitors

@@ -1,7 +1,8 @@
 // The GNOME display service: Mutter's org.gnome.Mutter.DisplayConfig on the
 // session bus. GetCurrentState gives the monitors, their modes and the
 // layout; ApplyMonitorsConfig changes them, as a temporary configuration:
-// it lasts for the session and no dialog asks to keep it.
+// no dialog asks to keep it, and it lasts until Mutter puts its stored
+// configuration back (a monitor connected or removed, the lid, a resume).
 //
 // sd-bus is taken from libsystemd at run time, on this path only: an X11 run
 // never loads libsystemd and the libraries it brings.
@@ -102,52 +103,53 @@ int Check(int result, const char* call) {
   return result;
 }
 
-/// Reads a mode's properties (a{sv}): its flags and its kind.
-void ReadModeProperties(const SdBus& sd, sd_bus_message* m, GnomeMode* mode, bool* isCurrent) {
+/// Reads a property list (a{sv}), handing each key to `take`, which reads
+/// its value and returns true, or returns false to have it skipped.
+template <typename Take>
+void ReadProperties(const SdBus& sd, sd_bus_message* m, Take take) {
   Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "{sv}"), kReply);
   while (Check(sd.enter(m, SD_BUS_TYPE_DICT_ENTRY, "sv"), kReply) > 0) {
     const char* key = nullptr;
     Check(sd.read(m, "s", &key), kReply);
-    int flag = 0;  // sd-bus reads a D-Bus boolean into an int
-    const char* text = nullptr;
-    const std::string name = key;
-    if (name == "is-current" || name == "is-preferred" || name == "is-interlaced") {
-      Check(sd.read(m, "v", "b", &flag), kReply);
-      if (name == "is-current") *isCurrent = flag != 0;
-      if (name == "is-preferred") mode->entry.preferred = flag != 0;
-      if (name == "is-interlaced") mode->entry.interlaced = flag != 0;
-    } else if (name == "refresh-rate-mode") {
-      Check(sd.read(m, "v", "s", &text), kReply);
-      mode->variableRate = std::strcmp(text, "variable") == 0;
-    } else {
-      Check(sd.skip(m, "v"), kReply);
-    }
+    if (!take(std::string(key))) Check(sd.skip(m, "v"), kReply);
     Check(sd.exit(m), kReply);
   }
   Check(sd.exit(m), kReply);
 }
 
-/// Reads a monitor's properties (a{sv}), keeping those a change must repeat.
-void ReadMonitorProperties(const SdBus& sd, sd_bus_message* m, GnomeMonitor* monitor) {
-  Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "{sv}"), kReply);
-  while (Check(sd.enter(m, SD_BUS_TYPE_DICT_ENTRY, "sv"), kReply) > 0) {
-    const char* key = nullptr;
-    Check(sd.read(m, "s", &key), kReply);
-    int flag = 0;
-    uint32_t value = 0;
-    const std::string name = key;
-    if (name == "is-underscanning") {
-      Check(sd.read(m, "v", "b", &flag), kReply);
-      monitor->underscanning = flag != 0;
-    } else if (name == "color-mode" || name == "rgb-range") {
-      Check(sd.read(m, "v", "u", &value), kReply);
-      (name == "color-mode" ? monitor->colorMode : monitor->rgbRange) = value;
-    } else {
-      Check(sd.skip(m, "v"), kReply);
+/// Reads a property's value, a variant of `type`: "b" into an int, "u" into
+/// a uint32_t, "s" into a const char*.
+template <typename T>
+T ReadVariant(const SdBus& sd, sd_bus_message* m, const char* type) {
+  T value{};
+  Check(sd.read(m, "v", type, &value), kReply);
+  return value;
+}
+
+/// Reads a mode's properties: its flags and its kind.
+void ReadModeProperties(const SdBus& sd, sd_bus_message* m, GnomeMode* mode, bool* isCurrent) {
+  ReadProperties(sd, m, [&](const std::string& key) {
+    if (key == "refresh-rate-mode") {
+      mode->variableRate = std::strcmp(ReadVariant<const char*>(sd, m, "s"), "variable") == 0;
+      return true;
     }
-    Check(sd.exit(m), kReply);
-  }
-  Check(sd.exit(m), kReply);
+    bool* flag = key == "is-current"      ? isCurrent
+                 : key == "is-preferred"  ? &mode->entry.preferred
+                 : key == "is-interlaced" ? &mode->entry.interlaced
+                                          : nullptr;
+    if (flag) *flag = ReadVariant<int>(sd, m, "b") != 0;  // sd-bus reads a D-Bus boolean into an int
+    return flag != nullptr;
+  });
+}
+
+/// Reads a monitor's properties, keeping those a change must repeat.
+void ReadMonitorProperties(const SdBus& sd, sd_bus_message* m, GnomeMonitor* monitor) {
+  ReadProperties(sd, m, [&](const std::string& key) {
+    if (key == "is-underscanning") monitor->underscanning = ReadVariant<int>(sd, m, "b") != 0;
+    if (key == "color-mode") monitor->colorMode = ReadVariant<uint32_t>(sd, m, "u");
+    if (key == "rgb-range") monitor->rgbRange = ReadVariant<uint32_t>(sd, m, "u");
+    return key == "is-underscanning" || key == "color-mode" || key == "rgb-range";
+  });
 }
 
 /// Reads one monitor: ((ssss) a(siiddada{sv}) a{sv}).
@@ -193,25 +195,14 @@ GnomeLogical ReadLogicalMonitor(const SdBus& sd, sd_bus_message* m) {
   return logical;
 }
 
-/// Reads the state's properties (a{sv}): the layout mode (physical where the
+/// Reads the state's properties: the layout mode (physical where the
 /// service does not say) and whether it can be changed.
 void ReadLayoutMode(const SdBus& sd, sd_bus_message* m, GnomeState* state) {
-  Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "{sv}"), kReply);
-  while (Check(sd.enter(m, SD_BUS_TYPE_DICT_ENTRY, "sv"), kReply) > 0) {
-    const char* key = nullptr;
-    int flag = 0;
-    Check(sd.read(m, "s", &key), kReply);
-    if (std::strcmp(key, "layout-mode") == 0) {
-      Check(sd.read(m, "v", "u", &state->layoutMode), kReply);
-    } else if (std::strcmp(key, "supports-changing-layout-mode") == 0) {
-      Check(sd.read(m, "v", "b", &flag), kReply);
-      state->layoutModeChangeable = flag != 0;
-    } else {
-      Check(sd.skip(m, "v"), kReply);
-    }
-    Check(sd.exit(m), kReply);
-  }
-  Check(sd.exit(m), kReply);
+  ReadProperties(sd, m, [&](const std::string& key) {
+    if (key == "layout-mode") state->layoutMode = ReadVariant<uint32_t>(sd, m, "u");
+    if (key == "supports-changing-layout-mode") state->layoutModeChangeable = ReadVariant<int>(sd, m, "b") != 0;
+    return key == "layout-mode" || key == "supports-changing-layout-mode";
+  });
 }
 
 /// The monitors and layout that Mutter holds, and the device among them.

@@ -212,7 +212,7 @@ std::optional<std::vector<Placed>> X11RandR::LayoutFor(const ModeEntry& mode, Si
 /// outputs, moves the other CRTCs as the layout rule says, and fits the
 /// screen to them, all under one server grab. A CRTC that refuses puts back
 /// those already changed.
-bool X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz: one output per CRTC here*/) {
+bool X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz: outputs that mirror share a CRTC and its mode*/) {
   Display* display = display_.get();
   const int screen = DefaultScreen(display);
   const Size now{DisplayWidth(display, screen), DisplayHeight(display, screen)};
