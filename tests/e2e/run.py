@@ -30,6 +30,10 @@ def as_service_does(case, driver):
     if case.on.get(driver.name, {}) is None:
         return None
     case = dataclasses.replace(case, **case.on.get(driver.name, {}))
+    only = getattr(driver, "only_mode", None)
+    if only:  # the device lists one mode, the one in force: any other is refused
+        refused = case.status == 0 and case.mode_after not in (None, only) and not case.together
+        case = dataclasses.replace(case, mode=only, **(dict(status=3, mode_after=None) if refused else {}))
     if not driver.no_service:
         return case
     # Where there is no service, whatever reaches the display is not done.

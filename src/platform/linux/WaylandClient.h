@@ -41,6 +41,8 @@ class WaylandConnection {
 
   /// Returns the global of `interface`, or nullptr when it is not advertised.
   const WaylandGlobal* Find(const char* interface) const;
+  /// Returns every global the compositor advertises, in its order.
+  const std::vector<WaylandGlobal>& Globals() const { return globals_; }
   /// Binds `global` as `interface` at the lowest of `version`, the global's
   /// and the interface's versions; returns the new proxy.
   void* Bind(const WaylandGlobal& global, const wl_interface* interface, uint32_t version);
