@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -30,5 +31,9 @@ struct Rect {
 /// is the old one's. Returns nothing when no such layout exists.
 std::optional<std::vector<Rect>> ResizeInLayout(const std::vector<Rect>& layout, size_t device, int32_t width,
                                                 int32_t height);
+
+/// Returns the line that says why `device` cannot show `width` by `height`
+/// when ResizeInLayout finds no layout.
+std::string NoLayout(const std::string& device, int32_t width, int32_t height);
 
 }  // namespace platform

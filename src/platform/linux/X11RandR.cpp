@@ -2,12 +2,14 @@
 // that DISPLAY names; its modes are read once per run.
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/linux/DisplayService.h"
 #include "platform/linux/Handles.h"
+#include "platform/linux/Layout.h"
 
 namespace platform {
 namespace {
@@ -93,6 +95,13 @@ void SetScreenSize(Display* display, const Size& now, const Size& size) {
                    static_cast<int>(size.width * mmPerPixelX + 0.5), static_cast<int>(size.height * mmPerPixelY + 0.5));
 }
 
+/// One active CRTC: its id, its state as read, and where it goes.
+struct Placed {
+  RRCrtc id;
+  CrtcInfoHandle info;
+  Rect after;  // pixels, rotated as the CRTC shows its mode
+};
+
 /// The device's output and CRTC on an open display.
 class X11RandR : public DisplayService {
  public:
@@ -103,7 +112,7 @@ class X11RandR : public DisplayService {
 
  private:
   void ReadModes(XRROutputInfo* output);
-  Size ScreenSizeFor(const ModeEntry& mode) const;
+  std::optional<std::vector<Placed>> LayoutFor(const ModeEntry& mode, Size* screen) const;
 
   DisplayHandle display_;
   ScreenResourcesHandle resources_;
@@ -155,54 +164,88 @@ bool X11RandR::Load() {
   return true;
 }
 
-/// Returns the smallest screen that holds every active CRTC, with the
-/// device's CRTC showing `mode` at its position and rotation.
-Size X11RandR::ScreenSizeFor(const ModeEntry& mode) const {
+/// Sets `crtc` to `mode` at `at`, keeping its rotation and outputs; true when the server took it.
+bool SetCrtc(Display* display, XRRScreenResources* resources, RRCrtc crtc, const XRRCrtcInfo& info, RRMode mode,
+             const Rect& at) {
+  lastXError = Success;
+  const Status status = XRRSetCrtcConfig(display, resources, crtc, CurrentTime, at.x, at.y, mode, info.rotation,
+                                         info.outputs, info.noutput);
+  return status == RRSetConfigSuccess && lastXError == Success;
+}
+
+/// Returns every active CRTC, the device's first, with where each goes when
+/// the device shows `mode` (the outputs' shared layout rule), or nothing
+/// when no layout keeps them together; `screen` gets the size that holds them.
+std::optional<std::vector<Placed>> X11RandR::LayoutFor(const ModeEntry& mode, Size* screen) const {
   Display* display = display_.get();
-  const XRRCrtcInfo& ours = *crtc_;
-  const bool turned = (ours.rotation & (RR_Rotate_90 | RR_Rotate_270)) != 0;
-  Size size{static_cast<int>(ours.x) + (turned ? mode.height : mode.width),
-            static_cast<int>(ours.y) + (turned ? mode.width : mode.height)};
+  std::vector<Placed> crtcs;
+  crtcs.push_back({crtcId_, CrtcInfoHandle(XRRGetCrtcInfo(display, resources_.get(), crtcId_)), {}});
   for (int i = 0; i < resources_->ncrtc; ++i) {
     if (resources_->crtcs[i] == crtcId_) continue;
     CrtcInfoHandle other(XRRGetCrtcInfo(display, resources_.get(), resources_->crtcs[i]));
-    if (!other || other->mode == None) continue;
-    size.width = std::max(size.width, other->x + static_cast<int>(other->width));
-    size.height = std::max(size.height, other->y + static_cast<int>(other->height));
+    if (other && other->mode != None) crtcs.push_back({resources_->crtcs[i], std::move(other), {}});
+  }
+  if (!crtcs[0].info) return std::nullopt;
+  std::vector<Rect> before;
+  for (const Placed& crtc : crtcs)
+    before.push_back({crtc.info->x, crtc.info->y, static_cast<int32_t>(crtc.info->width),
+                      static_cast<int32_t>(crtc.info->height)});
+  const bool turned = (crtcs[0].info->rotation & (RR_Rotate_90 | RR_Rotate_270)) != 0;
+  const std::optional<std::vector<Rect>> after =
+      ResizeInLayout(before, /*device=*/0, turned ? mode.height : mode.width, turned ? mode.width : mode.height);
+  if (!after) return std::nullopt;
+  *screen = {0, 0};
+  for (size_t i = 0; i < crtcs.size(); ++i) {
+    crtcs[i].after = (*after)[i];
+    screen->width = std::max(screen->width, crtcs[i].after.x + crtcs[i].after.width);
+    screen->height = std::max(screen->height, crtcs[i].after.y + crtcs[i].after.height);
   }
   int minWidth = 0, minHeight = 0, maxWidth = 0, maxHeight = 0;
   if (XRRGetScreenSizeRange(display, DefaultRootWindow(display), &minWidth, &minHeight, &maxWidth, &maxHeight)) {
-    size.width = std::max(size.width, minWidth);
-    size.height = std::max(size.height, minHeight);
+    screen->width = std::max(screen->width, minWidth);
+    screen->height = std::max(screen->height, minHeight);
   }
-  return size;
+  return crtcs;
 }
 
 /// Puts `mode` on the device's CRTC, keeping its position, rotation and
-/// outputs, and fits the screen to the CRTCs, all under one server grab.
+/// outputs, moves the other CRTCs as the layout rule says, and fits the
+/// screen to them, all under one server grab. A CRTC that refuses puts back
+/// those already changed.
 bool X11RandR::Apply(const ModeEntry& mode) {
   Display* display = display_.get();
   const int screen = DefaultScreen(display);
   const Size now{DisplayWidth(display, screen), DisplayHeight(display, screen)};
   XGrabServer(display);
-  lastXError = Success;
-  const Size target = ScreenSizeFor(mode);
-  const Size grown{std::max(now.width, target.width), std::max(now.height, target.height)};
-  // Grow before: the CRTC must fit in the screen the moment it takes the mode.
-  if (grown != now) SetScreenSize(display, now, grown);
-  const XRRCrtcInfo& crtc = *crtc_;
-  const Status status = XRRSetCrtcConfig(display, resources_.get(), crtcId_, CurrentTime, crtc.x, crtc.y, mode.id,
-                                         crtc.rotation, crtc.outputs, crtc.noutput);
-  const bool applied = status == RRSetConfigSuccess && lastXError == Success;
-  // Shrink after: only once no CRTC reaches beyond the smaller screen.
-  const Size final = applied ? target : now;
-  if (final != grown) SetScreenSize(display, now, final);
+  Size target{};
+  std::optional<std::vector<Placed>> crtcs = LayoutFor(mode, &target);
+  bool applied = crtcs.has_value();
+  if (applied) {
+    const Size grown{std::max(now.width, target.width), std::max(now.height, target.height)};
+    // Grow before: each CRTC must fit in the screen the moment it changes.
+    if (grown != now) SetScreenSize(display, now, grown);
+    size_t done = 0;
+    for (; done < crtcs->size() && applied; ++done) {
+      const Placed& crtc = (*crtcs)[done];
+      applied = SetCrtc(display, resources_.get(), crtc.id, *crtc.info, done == 0 ? mode.id : crtc.info->mode,
+                        crtc.after);
+    }
+    for (size_t i = 0; !applied && i < done; ++i) {
+      const XRRCrtcInfo& info = *(*crtcs)[i].info;
+      SetCrtc(display, resources_.get(), (*crtcs)[i].id, info, info.mode,
+              {info.x, info.y, static_cast<int32_t>(info.width), static_cast<int32_t>(info.height)});
+    }
+    // Shrink after: only once no CRTC reaches beyond the smaller screen.
+    const Size final = applied ? target : now;
+    if (final != grown) SetScreenSize(display, now, final);
+  }
   XUngrabServer(display);
   XSync(display, /*discard=*/False);  // errors of the resize arrive by now
   if (connectionLost) {
     SayUnusable("lost the connection to display " + DisplayText());
     return false;
   }
+  if (!crtcs) SayUnusable(NoLayout(device.name, mode.width, mode.height));
   return applied && lastXError == Success;
 }
 
