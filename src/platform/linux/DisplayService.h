@@ -34,10 +34,10 @@ class DisplayService {
  public:
   virtual ~DisplayService() = default;
 
-  /// Puts `mode`, one of `device.modes` (or kAnySizeMode where the device
-  /// takes any size), on the device. Returns false when
-  /// the service refused it or failed, having said why on standard error
-  /// where the service gave a reason.
+  /// Puts `mode`, one of `device.modes` (or a kAnySizeMode where the device
+  /// takes any size), on the device. Returns false when the service refused
+  /// it or failed, having said why on standard error where the service gave
+  /// a reason.
   virtual bool Apply(const ModeEntry& mode) = 0;
 
   DeviceState device;

@@ -156,8 +156,8 @@ void WaylandConnection::OnGlobal(void* data, wl_registry* /*registry*/, uint32_t
 
 void WaylandConnection::OnGlobalRemove(void* data, wl_registry* /*registry*/, uint32_t name) {
   std::vector<WaylandGlobal>& globals = static_cast<WaylandConnection*>(data)->globals_;
-  globals.erase(std::remove_if(globals.begin(), globals.end(), [name](const WaylandGlobal& g) { return g.name == name; }),
-                globals.end());
+  const auto removed = [name](const WaylandGlobal& global) { return global.name == name; };
+  globals.erase(std::remove_if(globals.begin(), globals.end(), removed), globals.end());
 }
 
 std::unique_ptr<WaylandConnection> WaylandConnection::Open(std::string* absence) {

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,11 +67,11 @@ class WlrOutputManagement : public DisplayService {
   Answer answer = Answer::kNone;
 
  private:
-  void PickDevice();
-  bool SendConfiguration(const ModeEntry& mode);
-  void Release(WlrHead& head);
+  std::optional<std::vector<Rect>> LayoutFor(const ModeEntry& mode) const;
+  bool SendConfiguration(const ModeEntry& mode, const std::vector<Rect>& layout);
+  void ReleaseHead(WlrHead& head);
 
-  std::unique_ptr<WaylandConnection> connection_;  // declared first: goes last
+  std::unique_ptr<WaylandConnection> connection_;  // outlives every proxy: the destructor releases them
   zwlr_output_manager_v1* manager_ = nullptr;
   uint32_t version_ = 0;
   WlrHead* device_ = nullptr;
@@ -81,7 +82,9 @@ class WlrOutputManagement : public DisplayService {
 void OnModeSize(void* data, zwlr_output_mode_v1*, int32_t width, int32_t height) {
   static_cast<WlrMode*>(data)->width = width, static_cast<WlrMode*>(data)->height = height;
 }
-void OnModeRefresh(void* data, zwlr_output_mode_v1*, int32_t refresh) { static_cast<WlrMode*>(data)->refresh = refresh; }
+void OnModeRefresh(void* data, zwlr_output_mode_v1*, int32_t refresh) {
+  static_cast<WlrMode*>(data)->refresh = refresh;
+}
 void OnModePreferred(void* data, zwlr_output_mode_v1*) { static_cast<WlrMode*>(data)->preferred = true; }
 void OnModeFinished(void* data, zwlr_output_mode_v1*) { static_cast<WlrMode*>(data)->finished = true; }
 const zwlr_output_mode_v1_listener kModeListener = {OnModeSize, OnModeRefresh, OnModePreferred, OnModeFinished};
@@ -148,20 +151,38 @@ ModeEntry EntryOf(const WlrHead& head, const WlrMode& mode) {
   return {id, mode.width, mode.height, mode.refresh / 1000.0, /*interlaced=*/false, mode.preferred};  // mHz to Hz
 }
 
+/// Returns where `head` is in the layout when it shows `width` by `height`
+/// pixels: its size rotated by its transform and divided by its scale.
+Rect PlaceOf(const WlrHead& head, int32_t width, int32_t height) {
+  const bool turned = head.transform % 2 == 1;  // 90° or 270°, flipped or not
+  const double scale = wl_fixed_to_double(head.scale);
+  return {head.x, head.y, static_cast<int32_t>(std::lround((turned ? height : width) / scale)),
+          static_cast<int32_t>(std::lround((turned ? width : height) / scale))};
+}
+
 WlrOutputManagement::~WlrOutputManagement() {
-  for (auto& head : heads) Release(*head);
+  for (auto& head : heads) ReleaseHead(*head);
   if (manager_) zwlr_output_manager_v1_destroy(manager_);
 }
 
-void WlrOutputManagement::Release(WlrHead& head) {
-  for (auto& mode : head.modes)
-    version_ >= kReleaseSince ? zwlr_output_mode_v1_release(mode->proxy) : wl_proxy_destroy(reinterpret_cast<wl_proxy*>(mode->proxy));
-  version_ >= kReleaseSince ? zwlr_output_head_v1_release(head.proxy) : wl_proxy_destroy(reinterpret_cast<wl_proxy*>(head.proxy));
+/// Destroys `proxy`, telling the compositor where its version has the request `release`.
+template <typename Proxy>
+void Release(uint32_t version, Proxy* proxy, void (*release)(Proxy*)) {
+  if (version >= kReleaseSince)
+    release(proxy);
+  else
+    wl_proxy_destroy(reinterpret_cast<wl_proxy*>(proxy));
+}
+
+void WlrOutputManagement::ReleaseHead(WlrHead& head) {
+  for (auto& mode : head.modes) Release(version_, mode->proxy, zwlr_output_mode_v1_release);
+  Release(version_, head.proxy, zwlr_output_head_v1_release);
 }
 
 bool WlrOutputManagement::Load() {
   const WaylandGlobal& global = *connection_->Find(zwlr_output_manager_v1_interface.name);
-  manager_ = static_cast<zwlr_output_manager_v1*>(connection_->Bind(global, &zwlr_output_manager_v1_interface, kVersion));
+  manager_ = static_cast<zwlr_output_manager_v1*>(
+      connection_->Bind(global, &zwlr_output_manager_v1_interface, kVersion));
   version_ = zwlr_output_manager_v1_get_version(manager_);
   zwlr_output_manager_v1_add_listener(manager_, &kManagerListener, this);
   if (!connection_->DispatchUntil([this] { return haveSerial; })) {
@@ -184,24 +205,47 @@ bool WlrOutputManagement::Load() {
   return true;
 }
 
-/// Sends one configuration: every head as it is, the device showing `mode`.
-bool WlrOutputManagement::SendConfiguration(const ModeEntry& mode) {
+/// Returns where every head goes (beside `heads`; disabled heads stay as
+/// they are) when the device shows `mode`, by the outputs' shared layout
+/// rule; nothing when no layout keeps them together.
+std::optional<std::vector<Rect>> WlrOutputManagement::LayoutFor(const ModeEntry& mode) const {
+  std::vector<Rect> before;  // the enabled heads
+  size_t ours = 0;
+  for (const auto& head : heads) {
+    if (!head->enabled) continue;
+    if (head.get() == device_) ours = before.size();
+    const WlrMode* shown = head->current;
+    before.push_back(shown ? PlaceOf(*head, shown->width, shown->height) : PlaceOf(*head, 0, 0));
+  }
+  const Rect extent = PlaceOf(*device_, mode.width, mode.height);
+  const std::optional<std::vector<Rect>> after = ResizeInLayout(before, ours, extent.width, extent.height);
+  if (!after) return std::nullopt;
+  std::vector<Rect> layout;
+  size_t next = 0;
+  for (const auto& head : heads) layout.push_back(head->enabled ? (*after)[next++] : PlaceOf(*head, 0, 0));
+  return layout;
+}
+
+/// Sends one configuration: every head as it is but for its place in
+/// `layout`, the device showing `mode`; then waits for the answer.
+bool WlrOutputManagement::SendConfiguration(const ModeEntry& mode, const std::vector<Rect>& layout) {
   zwlr_output_configuration_v1* configuration = zwlr_output_manager_v1_create_configuration(manager_, serial);
   zwlr_output_configuration_v1_add_listener(configuration, &kConfigurationListener, this);
-  for (const auto& head : heads) {
+  for (size_t i = 0; i < heads.size(); ++i) {
+    const WlrHead* head = heads[i].get();
     if (!head->enabled) {
       zwlr_output_configuration_v1_disable_head(configuration, head->proxy);
       continue;
     }
-    zwlr_output_configuration_head_v1* state = zwlr_output_configuration_v1_enable_head(configuration, head->proxy);
-    if (head.get() == device_ && mode.id == kAnySizeMode)
-      zwlr_output_configuration_head_v1_set_custom_mode(state, mode.width, mode.height,
-                                                        static_cast<int32_t>(std::lround(mode.refresh * 1000)));  // Hz to mHz
-    else if (head.get() == device_)
+    auto* state = zwlr_output_configuration_v1_enable_head(configuration, head->proxy);
+    const auto mHz = static_cast<int32_t>(std::lround(mode.refresh * 1000));  // Hz to mHz
+    if (head == device_ && mode.id == kAnySizeMode)
+      zwlr_output_configuration_head_v1_set_custom_mode(state, mode.width, mode.height, mHz);
+    else if (head == device_)
       zwlr_output_configuration_head_v1_set_mode(state, device_->modes[mode.id]->proxy);
     else if (head->current)
       zwlr_output_configuration_head_v1_set_mode(state, head->current->proxy);
-    zwlr_output_configuration_head_v1_set_position(state, head->x, head->y);
+    zwlr_output_configuration_head_v1_set_position(state, layout[i].x, layout[i].y);
     zwlr_output_configuration_head_v1_set_transform(state, head->transform);
     zwlr_output_configuration_head_v1_set_scale(state, head->scale);
     wl_proxy_destroy(reinterpret_cast<wl_proxy*>(state));  // has no destructor request; the configuration holds it
@@ -214,14 +258,19 @@ bool WlrOutputManagement::SendConfiguration(const ModeEntry& mode) {
 }
 
 bool WlrOutputManagement::Apply(const ModeEntry& mode) {
-  const std::string asked = device_->name + " at " + std::to_string(mode.width) + "x" + std::to_string(mode.height);
-  if (!SendConfiguration(mode)) {
-    SayUnusable("the compositor closed the connection while changing " + asked + ": " + connection_->Error());
+  const std::optional<std::vector<Rect>> layout = LayoutFor(mode);
+  if (!layout) {
+    SayUnusable(NoLayout(device.name, mode.width, mode.height));
     return false;
   }
-  if (answer == Answer::kCancelled)
-    SayUnusable("the compositor cancelled the change of " + asked + ": its outputs changed meanwhile");
-  if (answer == Answer::kFailed) SayUnusable("the compositor failed to put " + asked);
+  const std::string change = device.name + " to " + std::to_string(mode.width) + "x" + std::to_string(mode.height) +
+                             " at " + std::to_string(WholeHz(mode.refresh)) + " Hz";
+  if (!SendConfiguration(mode, *layout))
+    SayUnusable("the compositor ended the connection during the change of " + change + ": " + connection_->Error());
+  else if (answer == Answer::kCancelled)
+    SayUnusable("the compositor cancelled the change of " + change + ": its outputs changed meanwhile");
+  else if (answer == Answer::kFailed)
+    SayUnusable("the compositor failed to apply the change of " + change);
   return answer == Answer::kSucceeded;
 }
 
