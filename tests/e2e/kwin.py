@@ -24,9 +24,10 @@ class Driver(x11.Driver):
     def __enter__(self):
         self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e", QT_QPA_PLATFORM="wayland",
-                        KSCREEN_BACKEND_INPROCESS="1", DBUS_SESSION_BUS_ADDRESS=self.bus.stdout.readline().strip())
-        kwin_env = dict(self.env, HOME=self.work, XDG_CONFIG_HOME=os.path.join(self.work, "kwin"))
+        self.env.update(HOME=self.work, XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e",
+                        QT_QPA_PLATFORM="wayland", KSCREEN_BACKEND_INPROCESS="1",
+                        DBUS_SESSION_BUS_ADDRESS=self.bus.stdout.readline().strip())
+        kwin_env = dict(self.env, XDG_CONFIG_HOME=os.path.join(self.work, "kwin"))
         # A copy named kwin_wayland: /usr/bin's carries a file capability that root here cannot be given.
         kwin = shutil.copy("/usr/bin/kwin_wayland", self.work)
         self.kwin = subprocess.Popen([kwin, *ARGS], env=kwin_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
