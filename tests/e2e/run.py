@@ -31,6 +31,10 @@ def as_service_does(case, driver):
     if case.on.get(driver.name, {}) is None or case.arrangement not in getattr(driver, "arrangements", [None]):
         return None
     case = dataclasses.replace(case, **case.on.get(driver.name, {}))
+    only = getattr(driver, "only_mode", None)
+    if only:  # the device lists one mode, the one in force: any other is refused
+        refused = case.status == 0 and case.mode_after not in (None, only) and not case.together
+        case = dataclasses.replace(case, mode=only, **(dict(status=3, mode_after=None) if refused else {}))
     if not driver.no_service:
         return case
     # Where there is no service, whatever reaches the display is not done.
@@ -78,13 +82,16 @@ def check(case, driver, status, message, saved_before):
     # Returns what differs from the row after the run, one text per check:
     # (what, got, whether as the row says, what the row says).
     saved, listed = driver.saved(), list_file(driver)
-    whole_modes = [tuple(map(str, mode)) for mode in driver.modes()] if case.together else []
+    # Runs at the same time leave saved, whole, a mode in force before or one they ask for.
+    width, height, rate = parse_mode(case.mode)
+    whole_modes = [(str(width), str(height), "32", str(int(rate + 0.5))), case.saved] + [
+        (a[1][1:], a[0][1:], a[2][1:], a[3][1:]) for a in case.args if len(a) == 5] if case.together else []
     expected_saved = case.saved_after
     if case.saved_after == RULED:  # a change saves the mode it replaced; anything else keeps the saved mode
         width, height, rate = parse_mode(case.mode)
         expected_saved = (str(width), str(height), "32", str(int(rate + 0.5))) if case.mode_after else saved_before
     checks = [("exit status", status, status in ((0, 3) if case.together else (case.status,)), case.status),
-              ("message", message, said(message, case.message), case.message),
+              ("message", message, said(message, case.message) or case.together and not message, case.message),
               ("saved entries", saved, saved in whole_modes if case.together else saved == expected_saved,
                "one whole mode" if case.together else expected_saved),
               ("output.txt", listed, listed == case.output, case.output)]
@@ -107,7 +114,9 @@ def run_case(case, driver):
     with ThreadPoolExecutor(len(case.args)) as pool:
         results = list(pool.map(lambda args: driver.run(args, case.env), case.args))
     status = next((s for s, _ in results if s not in (0, 3)), 0)
-    return check(case, driver, status, next((m for _, m in results if m), None), saved_before)
+    # Each run says nothing, or what the row says a run may say.
+    return check(case, driver, status, next((m for _, m in results if m and not said(m, case.message)), None),
+                 saved_before)
 
 
 def main():

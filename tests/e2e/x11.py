@@ -53,13 +53,17 @@ class Driver:
         return result.returncode, self.message(result.stderr.decode(errors="replace"))
 
     def run_while_the_server_goes(self, args):
-        # The settings file is a named pipe: the program waits in its first
-        # read of the store, after it read the display of a server of its own,
-        # and that server goes away before the program goes on.
+        # The program reads the display of a server of its own, which goes
+        # away before the program goes on.
         server, display = start_xserver(self.env)
-        program = subprocess.Popen([self.program, *args], env=dict(self.env, DISPLAY=display), stderr=subprocess.PIPE)
+        return self.run_holding_the_store(args, dict(self.env, DISPLAY=display), lambda: stop_xserver(server))
+
+    def run_holding_the_store(self, args, env, meanwhile):
+        # The settings file is a named pipe: the program waits in its first
+        # read of the store, after it read the display, while `meanwhile` runs.
+        program = subprocess.Popen([self.program, *args], env=env, stderr=subprocess.PIPE)
         pipe = os.open(self.settings, os.O_WRONLY)  # once the program opens it for reading
-        stop_xserver(server)
+        meanwhile()
         os.write(pipe, ("[Restore]\n" + "".join("%s=%s\n" % kv for kv in zip(KEYS, OLD))).encode())
         os.close(pipe)
         return program.wait(timeout=60), self.message(program.stderr.read().decode(errors="replace"))

@@ -11,8 +11,13 @@
 #include <vector>
 
 #include "platform/linux/Modes.h"
+#include "platform/linux/WaylandClient.h"
 
 namespace platform {
+
+/// ModeEntry::id of a mode that no list holds: a size built from a request,
+/// for a device that takes any size.
+constexpr unsigned long kAnySizeMode = ~0ul;
 
 /// The device as a service read it when it was opened.
 struct DeviceState {
@@ -21,6 +26,7 @@ struct DeviceState {
   ModeEntry current{};           ///< the mode in force; follows our changes
   bool hasCurrent = false;       ///< false: the device shows no mode it lists
   int16_t bitsPerPel = 0;        ///< bits per pixel of every mode
+  bool takesAnySize = false;     ///< a virtual output: a size it lacks is put as kAnySizeMode
 };
 
 /// One display service, opened and read.
@@ -28,10 +34,11 @@ class DisplayService {
  public:
   virtual ~DisplayService() = default;
 
-  /// Puts `mode`, one of `device.modes`, on the device; `refreshHz` is the
-  /// rate asked, as ChooseMode took it, for any other monitor that must show
-  /// the same size. Returns false when the service refused it or failed,
-  /// having said why on standard error where the service gave a reason.
+  /// Puts `mode`, one of `device.modes` (or a kAnySizeMode where the device
+  /// takes any size), on the device; `refreshHz` is the rate asked, as
+  /// ChooseMode took it, for any other monitor that must show the same size.
+  /// Returns false when the service refused it or failed, having said why on
+  /// standard error where the service gave a reason.
   virtual bool Apply(const ModeEntry& mode, int32_t refreshHz) = 0;
 
   DeviceState device;
@@ -50,5 +57,16 @@ std::unique_ptr<DisplayService> OpenX11RandR();
 /// said), or, the service being there but failing, having said why on
 /// standard error.
 std::unique_ptr<DisplayService> OpenGnomeDisplayConfig(std::string* absence);
+
+/// Reads the heads that `connection`'s zwlr_output_manager_v1 (which it must
+/// advertise) announces; the service keeps the connection. Returns nullptr,
+/// having said why on standard error, when it cannot serve.
+std::unique_ptr<DisplayService> OpenWlrOutputManagement(std::unique_ptr<WaylandConnection> connection);
+
+/// Reads the outputs that `connection`'s kde_output_device_v2 globals announce
+/// (it must advertise them and kde_output_management_v2); the service keeps
+/// the connection. Returns nullptr, having said why on standard error, when
+/// it cannot serve.
+std::unique_ptr<DisplayService> OpenKdeOutputManagement(std::unique_ptr<WaylandConnection> connection);
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 // knows one, else X11 RandR. The service is chosen and read once per run, on
 // the first call; every enumeration is served from that copy.
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,18 +24,27 @@ namespace {
 
 constexpr int32_t DM_INTERLACED = 0x00000002;  // dmDisplayFlags bit
 
-/// Returns the session's service, or nullptr when it has none that serves.
-/// A Wayland session never falls back to X11: XWayland's RandR shows modes
-/// that the compositor does not apply.
+/// Returns the session's service, or nullptr when it has none that serves:
+/// GNOME's where the session bus has it, else the compositor's own output
+/// management, found on one connection. A Wayland session never falls back
+/// to X11: XWayland's RandR shows modes that the compositor does not apply.
 std::unique_ptr<DisplayService> OpenService() {
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   if (!wayland || !*wayland) return OpenX11RandR();
   std::string absence;
   std::unique_ptr<DisplayService> service = OpenGnomeDisplayConfig(&absence);
-  if (!absence.empty())
-    SayUnusable("this Wayland session offers no display configuration service that vistrel can use (looked for " +
-                absence + ")");
-  return service;
+  if (service || absence.empty()) return service;
+  std::string where;
+  std::unique_ptr<WaylandConnection> connection = WaylandConnection::Open(&where);
+  if (connection) {
+    where = connection->Where();
+    if (connection->Find("kde_output_management_v2") && connection->Find("kde_output_device_v2"))
+      return OpenKdeOutputManagement(std::move(connection));
+    if (connection->Find("zwlr_output_manager_v1")) return OpenWlrOutputManagement(std::move(connection));
+  }
+  SayUnusable("this Wayland session offers no display configuration service that vistrel can use (looked for " +
+              absence + ", kde_output_management_v2 and zwlr_output_manager_v1 on " + where + ")");
+  return nullptr;
 }
 
 /// Returns the run's service; nullptr when it has none, and every call then
@@ -55,6 +65,13 @@ void Fill(const DeviceState& device, const ModeEntry& mode, DEVMODEA* record) {
   record->dmPelsHeight = mode.height;
   record->dmDisplayFlags = mode.interlaced ? DM_INTERLACED : 0;
   record->dmDisplayFrequency = WholeHz(mode.refresh);
+}
+
+/// Returns the mode of a size that no list holds, for a device that takes any
+/// size: at `refreshHz`, or at the rate in force for 0 and 1.
+ModeEntry AnySize(const ModeEntry& current, int32_t width, int32_t height, int32_t refreshHz) {
+  const double refresh = refreshHz == 0 || refreshHz == 1 ? current.refresh : refreshHz;
+  return {kAnySizeMode, width, height, refresh, /*interlaced=*/false, /*preferred=*/false};
 }
 
 }  // namespace
@@ -93,8 +110,11 @@ int32_t ChangeDisplaySettingsA(DEVMODEA* record, uint32_t /*flags*/) {
   const int32_t refreshHz =
       (record->dmFields & DM_DISPLAYFREQUENCY) ? record->dmDisplayFrequency : WholeHz(current.refresh);
   const int index = ChooseMode(device.modes, width, height, refreshHz);
-  if (index < 0) return DISP_CHANGE_BADMODE;
-  const ModeEntry mode = device.modes[index];
+  if (index < 0 && !device.takesAnySize) return DISP_CHANGE_BADMODE;
+  const ModeEntry mode = index >= 0 ? device.modes[index] : AnySize(current, width, height, refreshHz);
+  // A size of its own must be one the service can say: positive, its rate in int32 millihertz.
+  if (mode.width <= 0 || mode.height <= 0 || mode.refresh < 0 || mode.refresh * 1000 > INT32_MAX)
+    return DISP_CHANGE_BADMODE;
   if (mode.id == current.id) return DISP_CHANGE_SUCCESSFUL;
   if (!service->Apply(mode, refreshHz)) return DISP_CHANGE_FAILED;
   device.current = mode;

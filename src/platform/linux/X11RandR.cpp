@@ -211,8 +211,9 @@ std::optional<std::vector<Placed>> X11RandR::LayoutFor(const ModeEntry& mode, Si
 /// Puts `mode` on the device's CRTC, keeping its position, rotation and
 /// outputs, moves the other CRTCs as the layout rule says, and fits the
 /// screen to them, all under one server grab. A CRTC that refuses puts back
-/// those already changed.
-bool X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz: outputs that mirror share a CRTC and its mode*/) {
+/// those already changed. Outputs that mirror the device share its CRTC,
+/// and with it the mode: `refreshHz` is not needed.
+bool X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
   Display* display = display_.get();
   const int screen = DefaultScreen(display);
   const Size now{DisplayWidth(display, screen), DisplayHeight(display, screen)};

@@ -1,0 +1,68 @@
+# The Linux program on KDE Plasma: KWin's virtual backend with two outputs,
+# in a session bus of its own, read and set with kscreen-doctor. Each output
+# lists one mode, the one in force (1024x768 at 60 Hz), so a change to any
+# other is refused before anything is sent (run.py, `only_mode`); every run
+# must leave the layout as it was: the other output turned, scaled and beside.
+
+import json
+import os
+import shutil
+import subprocess
+import time
+
+import x11
+
+ARGS = ["--virtual", "--output-count", "2", "--width", "1024", "--height", "768", "--socket", "vistrel-e2e",
+        "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"]
+# (name, x, y, rotation, scale) of each output; kscreen's rotation 2 is 90°.
+LAYOUT = [("Virtual-0", 0, 0, 1, 1), ("Virtual-1", 1024, 0, 2, 2)]
+
+
+class Driver(x11.Driver):
+    only_mode = "1024x768@60"
+
+    def __enter__(self):
+        self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.env.update(HOME=self.work, XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e",
+                        QT_QPA_PLATFORM="wayland", KSCREEN_BACKEND_INPROCESS="1",
+                        DBUS_SESSION_BUS_ADDRESS=self.bus.stdout.readline().strip())
+        kwin_env = dict(self.env, XDG_CONFIG_HOME=os.path.join(self.work, "kwin"))
+        # A copy named kwin_wayland: /usr/bin's carries a file capability that root here cannot be given.
+        kwin = shutil.copy("/usr/bin/kwin_wayland", self.work)
+        self.kwin = subprocess.Popen([kwin, *ARGS], env=kwin_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        while not os.path.exists(os.path.join(self.work, "vistrel-e2e")) and self.kwin.poll() is None:
+            time.sleep(0.05)
+        return self
+
+    def __exit__(self, *exception):
+        for process in (self.kwin, self.bus):
+            process.terminate()
+            process.wait(timeout=60)
+
+    def doctor(self, *args):
+        return subprocess.run(["kscreen-doctor", *args], env=self.env, check=True, capture_output=True,
+                              text=True, timeout=60).stdout
+
+    def set_mode(self, width, height, rate):
+        # The mode is the only one; the layout is put back as a row expects it.
+        self.doctor(*("output.%s.%s" % (name, setting) for name, x, y, rotation, scale in LAYOUT
+                      for setting in ("position.%d,%d" % (x, y), "rotation.%s" % ("none", "left")[rotation - 1],
+                                      "scale.%d" % scale)))
+
+    def outputs(self):
+        return {output["name"]: output for output in json.loads(self.doctor("-j"))["outputs"]}
+
+    def mode(self):
+        # Virtual-0's mode as (width, height, Hz); its size shows as wrong
+        # when the layout is not LAYOUT.
+        outputs = self.outputs()
+        ours = outputs["Virtual-0"]
+        mode = next(m for m in ours["modes"] if m["id"] == ours["currentModeId"])
+        layout = [(o["name"], o["pos"]["x"], o["pos"]["y"], o["rotation"], o["scale"]) for o in outputs.values()]
+        size = (mode["size"]["width"], mode["size"]["height"])
+        return size + (mode["refreshRate"],) if layout == LAYOUT else ("%dx%d" % size, layout, mode["refreshRate"])
+
+    def modes(self):
+        return [(m["size"]["width"], m["size"]["height"], 32, int(m["refreshRate"] + 0.5))
+                for m in self.outputs()["Virtual-0"]["modes"]]
