@@ -37,7 +37,7 @@ class Case:
     output: object = None     # output.txt after: None (no file), MODES, or "folder"
     message: tuple = None     # (title, text pattern); None: nothing said
     together: bool = False    # the runs of `args` all start at once
-    arrangement: str = None   # the monitors before, named as the driver knows it; None: the driver's own
+    arrangement: str = None   # the monitors before, by name; None: the driver's own
     env: dict = field(default_factory=dict)
     on: dict = field(default_factory=dict)  # driver name -> fields that service needs instead
 
@@ -104,16 +104,18 @@ CASES = [
     Case("output.txt a link: replaced, never written through", ["-output"], listfile="link", output=MODES,
          on={"wine": None}),
     # Monitors beyond one row: the driver checks the whole layout after, with the device in the mode after.
-    Case("a mirrored, turned pair changes together", NUMERIC,
-         arrangement="mirrored and turned", mode_after="1024x768@60"),
+    Case("a mirrored, turned pair changes together", NUMERIC, arrangement="mirrored and turned",
+         mode_after="1024x768@60"),
     Case("-restore changes the mirrored pair back", ["-restore"], mode="1024x768@60",
          saved=("1280", "1024", "32", "75"), arrangement="mirrored and turned", mode_after="1280x1024@75"),
-    Case("three in an L: the one below the neighbour follows it", NUMERIC, arrangement="L of three",
+    # Three in an L: the one below the neighbour follows it.
+    Case("three in an L", NUMERIC, arrangement="L of three", mode_after="1024x768@60"),
+    # The primary, second, changes; the other stays aligned at the bottom.
+    Case("a primary second, bottom-aligned", NUMERIC, arrangement="primary second, bottom-aligned",
          mode_after="1024x768@60"),
-    Case("the primary, second, changes; the other stays bottom-aligned", NUMERIC,
-         arrangement="primary second, bottom-aligned", mode_after="1024x768@60"),
-    Case("a device too short for both monitors stacked beside it: refused", NUMERIC, mode="2560x1600@60",
-         arrangement="two stacked beside", status=3, message=("Vistrel", "no arrangement keeps the outputs .*")),
+    # A device too short for both monitors stacked beside it: refused.
+    Case("no arrangement: refused", NUMERIC, mode="2560x1600@60", arrangement="two stacked beside", status=3,
+         message=("Vistrel", "no arrangement keeps the outputs .*")),
     # Runs at the same time take turns: the saved mode stays one mode.
     Case("runs at the same time", [NUMERIC, ["-restore"], ["-600", "-800", "-32", "-60", "-1"], ["-RESTORE"],
                                    ["-480", "-640", "-32", "-60", "-1"], NUMERIC, ["-restore"], ["-restore"]],

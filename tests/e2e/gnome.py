@@ -44,9 +44,9 @@ class Driver(x11.Driver):
     def __enter__(self):
         self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e", MUTTER_DEBUG_DUMMY_MODE_SPECS=SPECS,
                         MUTTER_DEBUG_NUM_DUMMY_MONITORS="3", MUTTER_DEBUG_DUMMY_MONITOR_SCALES="2,1,1")
-        settings = os.path.join(self.work, "mutter", "glib-2.0", "settings")  # Mutter's own config folder
-        os.makedirs(settings)
-        with open(os.path.join(settings, "keyfile"), "w") as f:
+        # Mutter's own config folder, where a persistent change would write monitors.xml.
+        os.makedirs(self.work + "/mutter/glib-2.0/settings")
+        with open(self.work + "/mutter/glib-2.0/settings/keyfile", "w") as f:
             f.write("[org/gnome/mutter]\nexperimental-features=['scale-monitor-framebuffer']\n")
         self.server, self.env["DBUS_SESSION_BUS_ADDRESS"] = x11.start_xserver(
             self.env, ["dbus-run-session", "--", "sh", "-c", SESSION])
@@ -71,7 +71,7 @@ class Driver(x11.Driver):
         for logical in logicals[physical:]:
             place, *flags, shown = logical.split()
             flag = {f[0]: f[1:] for f in flags}
-            args += [*place.split(","), flag.get("x", 1), flag.get("r", 0), str("P" in flag).lower(),
+            args += [*place.split(","), flag.get("x", 1), flag.get("r", 0), int("P" in flag),
                      shown.count("+") + 1]
             for monitor in shown.split("+"):
                 number, w, h, hz = re.split("[:x@]", monitor)
@@ -84,14 +84,13 @@ class Driver(x11.Driver):
         # monitor; the whole layout instead where it is not the row's
         # arrangement, or a persistent change wrote monitors.xml.
         _, monitors, logicals, properties = self.call("GetCurrentState")
-        shown = {m[0][0][4:]: "%dx%d@%g" % (*mode[1:3], round(mode[3], 2)) for m in monitors for mode in m[1]
+        shown = {m[0][4:]: "%dx%d@%g" % tuple(mode[1:4]) for m, modes, _ in monitors for mode in modes
                  if "is-current" in mode[6]}
         parts = ["physical"] * (properties["layout-mode"]["data"] == 2)
         for x, y, scale, turn, primary, connectors, _ in logicals:
             parts.append("%d,%d" % (x, y) + " x%g" % round(scale, 3) * (scale != 1) + " r%d" % turn * (turn > 0)
                          + " P" * primary + " " + "+".join(c[4:] + ":" + shown[c[4:]] for c, *_ in connectors))
-        written = os.path.exists(os.path.join(self.work, "mutter", "monitors.xml"))
-        text = " | ".join(parts) + " and monitors.xml" * written
+        text = " | ".join(parts) + " and monitors.xml" * os.path.exists(self.work + "/mutter/monitors.xml")
         device = re.search(r" P \d+:(\d+)x(\d+)@([\d.]+)", text)
         width, height, rate = int(device[1]), int(device[2]), float(device[3])
         wanted = self.wanted(width, height, rate)
@@ -103,11 +102,12 @@ class Driver(x11.Driver):
 
 
 CASES = [
-    Case("a default scale follows the mode: 2 at 2560x1600, 1 at 1024x768", NUMERIC, mode="2560x1600@60",
-         arrangement="scale 2", mode_after="1024x768@60"),
-    Case("-restore puts the default scale 2 back, the layout mode kept", ["-restore"], mode="1024x768@60",
-         saved=("2560", "1600", "32", "60"), arrangement="scale 2", mode_after="2560x1600@60"),
-    Case("a chosen scale stays as the new mode lists it: 1.5 is 1.497 at 1280x1024",
-         ["-1024", "-1280", "-32", "-75", "-1"], mode="1920x1200@60", arrangement="fractional",
-         mode_after="1280x1024@75"),
+    # A default scale follows the mode (2 at 2560x1600, 1 at 1024x768, which lacks 2), and back, the layout mode kept.
+    Case("a default scale follows the mode", NUMERIC, mode="2560x1600@60", arrangement="scale 2",
+         mode_after="1024x768@60"),
+    Case("-restore puts the default scale back", ["-restore"], mode="1024x768@60", saved=("2560", "1600", "32", "60"),
+         arrangement="scale 2", mode_after="2560x1600@60"),
+    # A chosen scale stays as the new mode lists it: 1.5 is 1.497 at 1280x1024.
+    Case("a chosen fractional scale stays", ["-1024", "-1280", "-32", "-75", "-1"], mode="1920x1200@60",
+         arrangement="fractional", mode_after="1280x1024@75"),
 ]
