@@ -1,0 +1,28 @@
+# The installed package's program (PROGRAM is /usr/bin/vistrel) on the X11
+# driver's display, run as an ordinary user (USER, made by tests/package) in
+# the program folder: run from its install folder it writes output.txt into
+# the current directory, where the user is.
+
+import os
+import pwd
+import subprocess
+
+import x11
+
+USER = "vistrel-test"
+
+
+class Driver(x11.Driver):
+    def __init__(self, program, work):
+        super().__init__(program, work)
+        os.remove(os.path.join(self.program_dir, os.path.basename(program)))  # the X11 driver's copy
+        user = pwd.getpwnam(USER)
+        self.owner = "%d:%d" % (user.pw_uid, user.pw_gid)
+        self.command = ["setpriv", "--reuid=%d" % user.pw_uid, "--regid=%d" % user.pw_gid, "--clear-groups", program]
+        self.cwd = self.program_dir
+        os.chmod(work, 0o755)
+        os.chown(self.program_dir, user.pw_uid, user.pw_gid)
+
+    def set_saved(self, saved):
+        super().set_saved(saved)
+        subprocess.run(["chown", "-R", self.owner, os.path.dirname(self.folder)], check=True)
