@@ -10,6 +10,7 @@ import subprocess
 import x11
 
 USER = "vistrel-test"
+CASES = x11.CASES  # the same service: its own rows too
 
 
 class Driver(x11.Driver):
