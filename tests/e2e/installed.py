@@ -1,7 +1,7 @@
 # The installed package's program (PROGRAM is /usr/bin/vistrel) on the X11
-# driver's display, run as an ordinary user (USER, made by tests/package) in
-# the program folder: run from its install folder it writes output.txt into
-# the current directory, where the user is.
+# driver's display, run as an ordinary user (USER, made by tests/package.sh)
+# in the program folder: run from its install folder it writes output.txt
+# into the current directory, where the user is.
 
 import os
 import pwd
@@ -16,13 +16,11 @@ CASES = x11.CASES  # the same service: its own rows too
 class Driver(x11.Driver):
     def __init__(self, program, work):
         super().__init__(program, work)
-        os.remove(os.path.join(self.program_dir, os.path.basename(program)))  # the X11 driver's copy
         user = pwd.getpwnam(USER)
-        self.owner = "%d:%d" % (user.pw_uid, user.pw_gid)
+        self.owner, self.cwd = "%d:%d" % (user.pw_uid, user.pw_gid), self.program_dir
         self.command = ["setpriv", "--reuid=%d" % user.pw_uid, "--regid=%d" % user.pw_gid, "--clear-groups", program]
-        self.cwd = self.program_dir
         os.chmod(work, 0o755)
-        os.chown(self.program_dir, user.pw_uid, user.pw_gid)
+        subprocess.run(["chown", self.owner, self.program_dir], check=True)
 
     def set_saved(self, saved):
         super().set_saved(saved)
