@@ -20,8 +20,8 @@ sys.exit(texts if (texts[b"ProductName"], texts[b"ProductVersion"]) != (b"Vistre
 
 lintian --fail-on error,warning "$deb"
 id vistrel-test >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin vistrel-test
-dpkg -i "$deb" >/dev/null
 trap 'dpkg --purge vistrel >/dev/null' EXIT
+dpkg -i "$deb" >/dev/null
 files=$(dpkg -L vistrel | grep -vx /.)
 /usr/bin/python3 tests/e2e/run.py installed /usr/bin/vistrel || status=$?
 dpkg --purge vistrel >/dev/null
