@@ -33,7 +33,7 @@ bool ReferenceSplit(const std::string& text, std::vector<std::string>* args) {
   return args->size() > 1;
 }
 
-char programDirectory[] = "/tmp/vistrel-fuzz.XXXXXX";  // made once; -output writes there
+char listDirectory[] = "/tmp/vistrel-fuzz.XXXXXX";  // made once; -output writes there
 
 }  // namespace
 
@@ -48,9 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const char* key : {"OldWidth", "OldHeight", "OldBPP", "OldRefresh"})
     if (data[0] & 4) state.store[{"Restore", key}] = "640";
   state.failingSave = ((data[0] >> 3) & 7) % 5;  // within the first save: a put-back is best effort
-  static const bool made = mkdtemp(programDirectory) != nullptr;
+  static const bool made = mkdtemp(listDirectory) != nullptr;
   CHECK(made);
-  state.programDirectory = programDirectory;
+  state.listDirectory = listDirectory;
   const auto before = state.store;
   const std::string text(reinterpret_cast<const char*>(data) + 2, size - 2);
 

@@ -63,8 +63,10 @@ void ReportError(const std::string& message);
 /// Returns the text of the arguments that follow the program's name.
 std::string CommandText();
 
-/// Returns the directory of the program's executable, as the platform gives it.
-std::string ProgramDirectory();
+/// Returns the folder that the mode list goes into: the folder of the
+/// program's executable, as the platform gives it; on Linux, for a program run
+/// from the folder it was installed into, the current directory instead.
+std::string ListDirectory();
 
 /// Returns the platform's path separator.
 char PathSeparator();

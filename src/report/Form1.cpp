@@ -14,9 +14,9 @@ namespace {
 
 constexpr int32_t kTableGrowth = 8;
 
-/// The list file: the program directory's text, the separator, "output.txt",
-/// with no check for a separator already at the end of the directory.
-std::string ListFilePath() { return platform::ProgramDirectory() + platform::PathSeparator() + "output.txt"; }
+/// The list file: the list folder's text, the separator, "output.txt", with
+/// no check for a separator already at the end of the folder.
+std::string ListFilePath() { return platform::ListDirectory() + platform::PathSeparator() + "output.txt"; }
 
 int32_t EnumerateMode() {
   return platform::EnumDisplaySettingsA(/*deviceName=*/nullptr, ModeIndex, &ModeTable[ModeIndex]);

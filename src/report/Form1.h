@@ -1,7 +1,7 @@
 #pragma once
 
 // The mode list: every mode that the display reports, one line each, in
-// "output.txt" in the program's directory.
+// "output.txt" in the folder that the platform names for it.
 
 #include <cstdint>
 #include <string>

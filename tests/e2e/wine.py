@@ -31,7 +31,7 @@ class Driver(x11.Driver):
         subprocess.run(["wineserver", "-p"], env=self.env)  # one server for every run, if none runs yet
         self.program_dir = os.path.join(self.work, "prefix", "drive_c", "Vistrel -restore")
         os.makedirs(self.program_dir)
-        shutil.copy(self.program, os.path.join(self.program_dir, "vistrel.exe"))
+        shutil.copy(self.command[0], os.path.join(self.program_dir, "vistrel.exe"))
         shutil.copy(os.environ["VISTREL_WINE_HELPER"], os.path.join(self.program_dir, "helper.exe"))
         return self
 

@@ -1,7 +1,8 @@
 # The Linux program on X11: a private Xorg dummy display (tools/xserver), read
 # and set with xrandr. The program runs as a copy in a program folder of its
-# own, with its settings file in a private XDG_CONFIG_HOME, and what it writes
-# on standard error is the message the user saw.
+# own, from another folder, with its settings file in a private
+# XDG_CONFIG_HOME, and what it writes on standard error is the message the
+# user saw.
 
 import os
 import re
@@ -34,7 +35,7 @@ class Driver:
     def __init__(self, program, work):
         self.work, self.program_dir = work, os.path.join(work, "program")
         os.mkdir(self.program_dir)
-        self.program = shutil.copy(program, self.program_dir)
+        self.command, self.cwd = [shutil.copy(program, self.program_dir)], work
         self.folder = os.path.join(work, "config", "Quendrel")
         self.settings = os.path.join(self.folder, "settings.ini")
         self.env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(work, "config"))
@@ -49,7 +50,8 @@ class Driver:
     def run(self, args, env):
         if os.path.exists(self.settings) and not os.path.isfile(self.settings):
             return self.run_while_the_server_goes(args)
-        result = subprocess.run([self.program, *args], env=dict(self.env, **env), capture_output=True, timeout=60)
+        result = subprocess.run([*self.command, *args], env=dict(self.env, **env), cwd=self.cwd, capture_output=True,
+                                timeout=60)
         return result.returncode, self.message(result.stderr.decode(errors="replace"))
 
     def run_while_the_server_goes(self, args):
@@ -61,7 +63,7 @@ class Driver:
     def run_holding_the_store(self, args, env, meanwhile):
         # The settings file is a named pipe: the program waits in its first
         # read of the store, after it read the display, while `meanwhile` runs.
-        program = subprocess.Popen([self.program, *args], env=env, stderr=subprocess.PIPE)
+        program = subprocess.Popen([*self.command, *args], env=env, cwd=self.cwd, stderr=subprocess.PIPE)
         pipe = os.open(self.settings, os.O_WRONLY)  # once the program opens it for reading
         meanwhile()
         os.write(pipe, ("[Restore]\n" + "".join("%s=%s\n" % kv for kv in zip(KEYS, OLD))).encode())

@@ -73,7 +73,7 @@ void SaveSettings(const std::string&, const std::string& section, const std::vec
 void ShowMessageBox(const std::string&, const std::string&, uint32_t style) { state.messageStyles.push_back(style); }
 void ReportError(const std::string&) { ++state.errorReports; }
 std::string CommandText() { return state.commandText; }
-std::string ProgramDirectory() { return state.programDirectory; }
+std::string ListDirectory() { return state.listDirectory; }
 char PathSeparator() { return '/'; }
 std::FILE* OpenForAppending(const std::string& path) { return std::fopen(path.c_str(), "ab"); }
 void EndProgram(int exitStatus) { throw fake::ProgramEnded{exitStatus}; }

@@ -24,7 +24,7 @@ struct Platform {
   int saveAttempts = 0;              ///< entry writes tried
   int saveCalls = 0;                 ///< SaveSettings calls
   std::string commandText;
-  std::string programDirectory;
+  std::string listDirectory;
   std::vector<DevModeImage> changeImages;  ///< every record handed to ChangeDisplaySettingsA, with its flags:
   std::vector<uint32_t> changeFlags;
   std::vector<uint32_t> messageStyles;     ///< every message box's style

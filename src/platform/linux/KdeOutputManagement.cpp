@@ -106,13 +106,9 @@ void OnApplied(void* data, kde_output_configuration_v2*) { *static_cast<Answer*>
 void OnFailed(void* data, kde_output_configuration_v2*) { *static_cast<Answer*>(data) = Answer::kFailed; }
 const kde_output_configuration_v2_listener kConfigurationListener = {OnApplied, OnFailed};
 
-/// Returns where `output` is in the layout when it shows `mode`: its size
-/// turned by its transform and divided by its scale, as KWin places it.
+/// Returns where `output` is in the layout when it shows `mode`.
 Rect PlaceOf(const KdeOutput& output, const KdeMode& mode) {
-  const bool turned = output.transform % 2 == 1;  // 90° or 270°, flipped or not
-  const double width = turned ? mode.height : mode.width, height = turned ? mode.width : mode.height;
-  return {output.x, output.y, static_cast<int32_t>(std::lround(width / output.scale)),
-          static_cast<int32_t>(std::lround(height / output.scale))};
+  return platform::PlaceOf(output.x, output.y, mode.width, mode.height, output.transform, output.scale);
 }
 
 /// A failure while reading the outputs: what failed and why.

@@ -1,6 +1,7 @@
 #include "platform/linux/Layout.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace platform {
 namespace {
@@ -106,6 +107,12 @@ struct Search {
 };
 
 }  // namespace
+
+Rect PlaceOf(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t transform, double scale) {
+  const bool turned = transform % 2 == 1;
+  const double across = turned ? height : width, down = turned ? width : height;
+  return {x, y, static_cast<int32_t>(std::lround(across / scale)), static_cast<int32_t>(std::lround(down / scale))};
+}
 
 std::optional<std::vector<Rect>> ResizeInLayout(const std::vector<Rect>& layout, size_t device, int32_t width,
                                                 int32_t height) {

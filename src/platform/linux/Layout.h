@@ -22,6 +22,11 @@ struct Rect {
   }
 };
 
+/// Returns the place of an output whose top-left corner is at `x`, `y`
+/// and that shows `width` by `height` pixels turned by `transform` (Wayland's
+/// numbering: an odd one turns by 90° or 270°) and divided by `scale`.
+Rect PlaceOf(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t transform, double scale);
+
 /// Returns `layout` with `layout[device]` resized to `width` by `height`,
 /// keeping its top-left corner. An output that shared an edge with the
 /// device still does, aligned as it was (top, bottom or centre; left, right

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <string>
 
 #include "platform/Platform.h"
@@ -45,6 +47,8 @@ std::string CommandText() {
   return text;
 }
 
+namespace {
+
 std::string ProgramDirectory() {
   std::string path(4096, '\0');
   const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
@@ -52,6 +56,21 @@ std::string ProgramDirectory() {
   path.resize(static_cast<size_t>(length));
   const size_t slash = path.rfind('/');
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::string ListDirectory() {
+  // The folder the program was installed into (VISTREL_INSTALL_BINDIR, fixed
+  // when it was built) is the system's, and no place for one user's list: the
+  // list of an installed program goes where the user is. A copy anywhere else
+  // (a build or an unpacked folder) keeps its list beside it.
+  const std::string program = ProgramDirectory();
+  std::error_code error;
+  const std::filesystem::path installed = std::filesystem::canonical(VISTREL_INSTALL_BINDIR, error);
+  if (error || installed.string() != program) return program;
+  const std::filesystem::path current = std::filesystem::current_path(error);
+  return error ? "." : current.string();
 }
 
 char PathSeparator() { return '/'; }

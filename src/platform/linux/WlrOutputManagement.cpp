@@ -151,13 +151,9 @@ ModeEntry EntryOf(const WlrHead& head, const WlrMode& mode) {
   return {id, mode.width, mode.height, mode.refresh / 1000.0, /*interlaced=*/false, mode.preferred};  // mHz to Hz
 }
 
-/// Returns where `head` is in the layout when it shows `width` by `height`
-/// pixels: its size rotated by its transform and divided by its scale.
+/// Returns where `head` is in the layout when it shows `width` by `height` pixels.
 Rect PlaceOf(const WlrHead& head, int32_t width, int32_t height) {
-  const bool turned = head.transform % 2 == 1;  // 90° or 270°, flipped or not
-  const double scale = wl_fixed_to_double(head.scale);
-  return {head.x, head.y, static_cast<int32_t>(std::lround((turned ? height : width) / scale)),
-          static_cast<int32_t>(std::lround((turned ? width : height) / scale))};
+  return platform::PlaceOf(head.x, head.y, width, height, head.transform, wl_fixed_to_double(head.scale));
 }
 
 WlrOutputManagement::~WlrOutputManagement() {

@@ -191,7 +191,8 @@ std::string CommandText() {
   return text;
 }
 
-std::string ProgramDirectory() {
+// The list goes beside the program, wherever it runs from.
+std::string ListDirectory() {
   std::vector<char> path(MAX_PATH);
   for (;;) {
     const ::DWORD length = ::GetModuleFileNameA(/*hModule=*/nullptr, path.data(), static_cast<::DWORD>(path.size()));

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The release files that tools/package made in dist/. The zip holds the
+# Windows program, whose version resource names the release, and texts with
+# CR LF line ends. Lintian finds no error or warning in the Debian package;
+# installed, its program passes the end-to-end cases as an ordinary user
+# (tests/e2e/installed.py, whose user this makes if absent), and the purge
+# that follows, whatever they gave, leaves nothing of it. Run as root.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+trap 'echo "tests/package.sh: line $LINENO failed" >&2' ERR
+version=$(sed -n 's/^project(Vistrel VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+deb=dist/vistrel_${version}_amd64.deb zip=dist/vistrel-$version-windows-x64.zip
+
+[ "$(unzip -Z1 "$zip" | xargs)" = "vistrel.exe README.txt LICENSE.txt" ]
+(($(unzip -p "$zip" README.txt LICENSE.txt | grep -cv $'\r$') == 0))  # every line ends in CR LF
+unzip -p "$zip" vistrel.exe | /usr/bin/python3 -c 'import sys, pefile
+texts = pefile.PE(data=sys.stdin.buffer.read()).FileInfo[0][0].StringTable[0].entries
+sys.exit(texts if (texts[b"ProductName"], texts[b"ProductVersion"]) != (b"Vistrel", sys.argv[1].encode()) else 0)
+' "$version"
+
+lintian --fail-on error,warning "$deb"
+id vistrel-test >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin vistrel-test
+trap 'dpkg --purge vistrel >/dev/null' EXIT
+dpkg -i "$deb" >/dev/null
+files=$(dpkg -L vistrel | grep -vx /.)
+/usr/bin/python3 tests/e2e/run.py installed /usr/bin/vistrel || status=$?
+dpkg --purge vistrel >/dev/null
+trap - EXIT
+for path in $files; do  # what is still there must belong to another package
+  [ ! -e "$path" ] || dpkg -S "$path" >/dev/null
+done
+exit "${status:-0}"
