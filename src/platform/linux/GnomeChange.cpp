@@ -35,20 +35,14 @@ int MonitorOf(const GnomeState& state, const std::string& connector) {
 }
 
 /// The place of `logical` in the layout, sized by its first monitor's mode
-/// in force, as Mutter sizes it; nothing when that monitor shows no mode.
-std::optional<Rect> PlaceOf(const GnomeState& state, const GnomeLogical& logical) {
+/// in force as Mutter sizes it; nothing when that monitor shows no mode.
+std::optional<Rect> PlaceOfLogical(const GnomeState& state, const GnomeLogical& logical) {
   const int shown = logical.connectors.empty() ? -1 : MonitorOf(state, logical.connectors[0]);
   if (shown < 0 || state.monitors[shown].current < 0) return std::nullopt;
   const GnomeMonitor& monitor = state.monitors[shown];
   const ModeEntry& mode = monitor.modes[monitor.current].entry;
-  const bool turned = logical.transform % 2 == 1;  // 90° or 270°, flipped or not
-  Rect place{logical.x, logical.y, turned ? mode.height : mode.width, turned ? mode.width : mode.height};
-  if (state.layoutMode != kLogicalLayout) return place;
-  // Divided in single precision, as Mutter does: a neighbour's edge is where Mutter put it.
-  const float scale = static_cast<float>(logical.scale);
-  place.width = static_cast<int32_t>(std::lround(static_cast<float>(place.width) / scale));
-  place.height = static_cast<int32_t>(std::lround(static_cast<float>(place.height) / scale));
-  return place;
+  return PlaceOf(logical.x, logical.y, mode.width, mode.height, logical.transform,
+                 state.layoutMode == kLogicalLayout ? logical.scale : 1);
 }
 
 /// Gives every monitor of the device's logical monitor a mode of `mode`'s
@@ -102,7 +96,7 @@ std::optional<GnomeState> PlanGnomeChange(const GnomeState& state, const ModeEnt
   GnomeState after = state;
   std::vector<Rect> before;
   for (const GnomeLogical& logical : state.logicals) {
-    const std::optional<Rect> place = PlaceOf(state, logical);
+    const std::optional<Rect> place = PlaceOfLogical(state, logical);
     if (!place) {
       *refusal =
           "monitor " + (logical.connectors.empty() ? std::string("(none)") : logical.connectors[0]) + " shows no mode";
@@ -114,7 +108,7 @@ std::optional<GnomeState> PlanGnomeChange(const GnomeState& state, const ModeEnt
   const GnomeMonitor& device = state.monitors[state.device];
   GnomeLogical& ours = after.logicals[state.logical];
   ours.scale = ScaleFor(device.modes[device.current], device.modes[mode.id], ours.scale);
-  const Rect resized = *PlaceOf(after, ours);
+  const Rect resized = *PlaceOfLogical(after, ours);
   const std::optional<std::vector<Rect>> placed =
       ResizeInLayout(before, static_cast<size_t>(state.logical), resized.width, resized.height);
   if (!placed) {
