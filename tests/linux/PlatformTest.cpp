@@ -97,22 +97,21 @@ TEST(ResizeInLayoutTest, KeepsTheArrangementOrRefuses) {
 
 // What Mutter's dummy monitors cannot show: a mirroring monitor that lacks
 // the size (they all have the same modes), and variable refresh rate modes
-// (Mutter 46 and later). A and B mirror each other.
+// (Mutter 46 and later). A and B mirror each other at a variable rate.
 TEST(PlanGnomeChangeTest, MirrorsChangeTogetherEachInItsOwnKindOrNotAtAll) {
   const auto mode = [](size_t id, int32_t width, bool variableRate) {
     return GnomeMode{"", {id, width, 768, 60, false, false}, 1, {1}, variableRate};
   };
-  GnomeState state{{{"A", {mode(0, 1280, false), mode(1, 1024, false), mode(2, 1024, true)}, 0, {}, {}, {}},
-                    {"B", {mode(0, 1280, false), mode(1, 1280, true), mode(2, 1024, true)}, 1, {}, {}, {}}},
-                   {{0, 0, 1, 0, true, {"A", "B"}}}, kPhysicalLayout, false, 0, 0};
-  const ModeEntry asked = state.monitors[0].modes[1].entry;
-  // A's variable rate mode is not listed; B, at a variable rate, stays at one; at a fixed rate it lacks 1024x768.
+  const std::vector<GnomeMode> modes = {mode(0, 1280, false), mode(1, 1280, true), mode(2, 1024, true)};
+  GnomeState state{{{"A", modes, 1, {}, {}, {}}, {"B", modes, 1, {}, {}, {}}}, {{0, 0, 1, 0, true, {"A", "B"}}},
+                   kPhysicalLayout, false, 0, 0};
+  // A lists its variable rate modes alone; B follows in its kind, and at a fixed rate it lacks 1024x768.
   EXPECT_EQ(ListedModes(state.monitors[0]).size(), 2u);
   std::string refusal;
-  const std::optional<GnomeState> after = PlanGnomeChange(state, asked, 60, &refusal);
+  const std::optional<GnomeState> after = PlanGnomeChange(state, modes[2].entry, 60, &refusal);
   EXPECT_EQ(after ? after->monitors[1].current : -1, 2);
   state.monitors[1].current = 0;
-  EXPECT_FALSE(PlanGnomeChange(state, asked, 60, &refusal));
+  EXPECT_FALSE(PlanGnomeChange(state, modes[2].entry, 60, &refusal));
   EXPECT_EQ(refusal, "B, which shows the same picture as A, has no mode of 1024x768 at 60 Hz");
 }
 
