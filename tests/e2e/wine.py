@@ -21,6 +21,7 @@ KEY = r"HKEY_CURRENT_USER\Software\Quendrel"
 
 class Driver(x11.Driver):
     rate_tolerance = 0.5  # Hz: Wine chooses among rates by whole Hz
+    arrangements = [None]  # its own outputs only
 
     def __enter__(self):
         super().__enter__()

@@ -13,6 +13,15 @@ from cases import Case, NUMERIC, OLD
 
 WITH_XSERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "xserver", "with-xserver")
 KEYS = ("OldWidth", "OldHeight", "OldBPP", "OldRefresh")
+# The arrangements that rows name, as each output's mode and place, the
+# device's ({m}, its size {w}x{h}) by its size where they differ. DUMMY0, the
+# primary, is the device; DUMMY1 and DUMMY2 are outputs added beside it.
+LAYOUTS = {
+    None: "DUMMY0 {m} 0,0",
+    "L of three": "DUMMY0 {m} 0,0 | DUMMY1 1280x1024 {w},0 | DUMMY2 1280x1024 {w},1024",
+    "primary second, bottom-aligned": {"1280x1024": "DUMMY1 1024x768 0,256 | DUMMY0 {m} 1024,0",
+                                       "1024x768": "DUMMY1 1024x768 0,0 | DUMMY0 {m} 1024,0"},
+}
 
 
 def start_xserver(env, command=("sh", "-c", 'echo "$DISPLAY"; read line')):
@@ -31,6 +40,7 @@ def stop_xserver(server):
 class Driver:
     rate_tolerance = 0.05  # Hz: 59.94 and 60.00 differ, 75.02 is 75
     no_service = False
+    arrangements = LAYOUTS
 
     def __init__(self, program, work):
         self.work, self.program_dir = work, os.path.join(work, "program")
@@ -42,6 +52,7 @@ class Driver:
 
     def __enter__(self):
         self.server, self.env["DISPLAY"] = start_xserver(self.env)
+        self.xrandr(*(a for o in ("DUMMY1", "DUMMY2") for m in ("1280x1024", "1024x768") for a in ("--addmode", o, m)))
         return self
 
     def __exit__(self, *exception):
@@ -110,19 +121,32 @@ class Driver:
     def xrandr(self, *args):
         return subprocess.run(["xrandr", *args], env=self.env, check=True, capture_output=True, text=True).stdout
 
+    def layout(self, width, height):
+        # The outputs of the row's arrangement, as "NAME SIZE X,Y", with the device showing this size.
+        layout = LAYOUTS[self.arrangement]
+        layout = layout if isinstance(layout, str) else layout.get("%dx%d" % (width, height), "")
+        return layout.format(m="%dx%d" % (width, height), w=width, h=height).split(" | ")
+
     def set_mode(self, width, height, rate):
-        self.xrandr("--output", "DUMMY0", "--mode", "%dx%d" % (width, height), "--rate", str(rate))
+        layout, args = self.layout(width, height), []
+        for name in ("DUMMY1", "DUMMY2"):
+            args += ["--output", name, "--off"] * (not any(o.startswith(name) for o in layout))
+        for name, size, place in (output.split() for output in layout):
+            args += ["--output", name, "--mode", size, "--pos", place.replace(",", "x")]
+        self.xrandr(*args, "--output", "DUMMY0", "--rate", str(rate))
 
     def mode(self):
-        # The device's mode as (width, height, Hz), its size taken from the
-        # screen: a screen not fitted to the mode shows as a wrong size.
+        # The device's mode as (width, height, Hz); the whole layout instead
+        # where it is not the row's arrangement or the screen does not fit it.
         text = self.xrandr("--current")
-        screen = re.search(r"current (\d+) x (\d+)", text)
+        screen = tuple(map(int, re.search(r"current (\d+) x (\d+)", text).groups()))
         size, rates = re.search(r"^\s+(\d+x\d+)\s+(.*\*.*)$", text, re.M).groups()
-        rate = float(re.search(r"([\d.]+)\*", rates).group(1))
-        if size != "%sx%s" % screen.groups():
-            return size, "on a screen of %sx%s" % screen.groups(), rate
-        return int(screen.group(1)), int(screen.group(2)), rate
+        rate, (width, height) = float(re.search(r"([\d.]+)\*", rates).group(1)), map(int, size.split("x"))
+        shown = re.findall(r"^(\S+) \w*connected (?:primary )?(\d+)x(\d+)\+(\d+)\+(\d+)", text, re.M)
+        extent = tuple(max(int(o[i]) + int(o[i + 2]) for o in shown) for i in (1, 2))
+        if {"%s %sx%s %s,%s" % o for o in shown} != set(self.layout(width, height)) or screen != extent:
+            return size, "%r on a screen of %dx%d" % (shown, *screen), rate
+        return width, height, rate
 
     def modes(self):
         # The output's modes in the server's order, as (width, height, 32, whole Hz).
