@@ -58,14 +58,8 @@ class Driver(x11.Driver):
                                *map(str, args)], env=self.env, check=True, capture_output=True, text=True).stdout
         return json.loads(text)["data"] if text else None
 
-    def wanted(self, width, height, rate):
-        # The layout of the row's arrangement with the device showing this mode.
-        layout = LAYOUTS[self.arrangement]
-        layout = layout if isinstance(layout, str) else layout.get("%dx%d" % (width, height), "")
-        return layout.format(m="%dx%d@%g" % (width, height, rate), w=width, h=height)
-
     def set_mode(self, width, height, rate):
-        logicals = self.wanted(width, height, rate).split(" | ")
+        logicals = self.layout(width, height, "%dx%d@%g" % (width, height, rate)).split(" | ")
         physical = logicals[0] == "physical"
         args = [len(logicals) - physical]
         for logical in logicals[physical:]:
@@ -93,7 +87,7 @@ class Driver(x11.Driver):
         text = " | ".join(parts) + " and monitors.xml" * os.path.exists(self.work + "/mutter/monitors.xml")
         device = re.search(r" P \d+:(\d+)x(\d+)@([\d.]+)", text)
         width, height, rate = int(device[1]), int(device[2]), float(device[3])
-        wanted = self.wanted(width, height, rate)
+        wanted = self.layout(width, height, "%dx%d@%g" % (width, height, rate))
         return (width, height, rate) if text == wanted else (text, "wanted " + wanted)
 
     def modes(self):

@@ -8,7 +8,6 @@ import json
 import os
 import shutil
 import subprocess
-import time
 
 import x11
 
@@ -31,15 +30,11 @@ class Driver(x11.Driver):
         kwin_env = dict(self.env, XDG_CONFIG_HOME=os.path.join(self.work, "kwin"))
         # A copy named kwin_wayland: /usr/bin's carries a file capability that root here cannot be given.
         kwin = shutil.copy("/usr/bin/kwin_wayland", self.work)
-        self.kwin = subprocess.Popen([kwin, *ARGS], env=kwin_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        while not os.path.exists(os.path.join(self.work, "vistrel-e2e")) and self.kwin.poll() is None:
-            time.sleep(0.05)
+        self.kwin = x11.start([kwin, *ARGS], kwin_env, lambda: os.path.exists(os.path.join(self.work, "vistrel-e2e")))
         return self
 
     def __exit__(self, *exception):
-        for process in (self.kwin, self.bus):
-            process.terminate()
-            process.wait(timeout=60)
+        x11.stop(self.kwin, self.bus)
 
     def doctor(self, *args):
         return subprocess.run(["kscreen-doctor", *args], env=self.env, check=True, capture_output=True,

@@ -2,8 +2,6 @@
 # DISPLAY at a working X server that vistrel must not fall back to.
 
 import os
-import subprocess
-import time
 
 import x11
 
@@ -21,13 +19,10 @@ class Driver(x11.Driver):
         super().__enter__()
         self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e")
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)  # nor a session bus
-        self.weston = subprocess.Popen(["weston", "--backend=headless-backend.so", "--socket=vistrel-e2e"],
-                                       env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        while not os.path.exists(os.path.join(self.work, "vistrel-e2e")) and self.weston.poll() is None:
-            time.sleep(0.1)
+        self.weston = x11.start(["weston", "--backend=headless-backend.so", "--socket=vistrel-e2e"], self.env,
+                                lambda: os.path.exists(os.path.join(self.work, "vistrel-e2e")))
         return self
 
     def __exit__(self, *exception):
-        self.weston.terminate()
-        self.weston.wait(timeout=60)
+        x11.stop(self.weston)
         super().__exit__(*exception)

@@ -5,7 +5,6 @@
 import os
 import re
 import subprocess
-import time
 
 import x11
 from cases import NUMERIC, OLD, Case
@@ -24,15 +23,12 @@ class Driver(x11.Driver):
         config, log = os.path.join(self.work, "phoc.ini"), os.path.join(self.work, "phoc.log")
         with open(config, "w") as f:
             f.write("[core]\nxwayland=false\n")
-        with open(log, "w") as f:
-            self.phoc = subprocess.Popen(["phoc", "-C", config], env=self.env, stdout=f, stderr=subprocess.STDOUT)
-        while "Running compositor" not in open(log).read() and self.phoc.poll() is None:  # its socket outlives it
-            time.sleep(0.05)
+        with open(log, "w") as f:  # its socket outlives it: its log says when it serves
+            self.phoc = x11.start(["phoc", "-C", config], self.env, lambda: "Running compositor" in open(log).read(), f)
         return self
 
     def __exit__(self, *exception):
-        self.phoc.terminate()
-        self.phoc.wait(timeout=60)
+        x11.stop(self.phoc)
 
     def randr(self, *args):
         return subprocess.run(["wlr-randr", *args], env=self.env, check=True, capture_output=True, text=True).stdout

@@ -84,12 +84,12 @@ def check(case, driver, status, message, saved_before):
     saved, listed = driver.saved(), list_file(driver)
     # Runs at the same time leave saved, whole, a mode in force before or one they ask for.
     width, height, rate = parse_mode(case.mode)
-    whole_modes = [(str(width), str(height), "32", str(int(rate + 0.5))), case.saved] + [
-        (a[1][1:], a[0][1:], a[2][1:], a[3][1:]) for a in case.args if len(a) == 5] if case.together else []
+    replaced = (str(width), str(height), "32", str(int(rate + 0.5)))
+    whole_modes = [replaced, case.saved] + [(a[1][1:], a[0][1:], a[2][1:], a[3][1:]) for a in case.args
+                                            if len(a) == 5] if case.together else []
     expected_saved = case.saved_after
     if case.saved_after == RULED:  # a change saves the mode it replaced; anything else keeps the saved mode
-        width, height, rate = parse_mode(case.mode)
-        expected_saved = (str(width), str(height), "32", str(int(rate + 0.5))) if case.mode_after else saved_before
+        expected_saved = replaced if case.mode_after else saved_before
     checks = [("exit status", status, status in ((0, 3) if case.together else (case.status,)), case.status),
               ("message", message, said(message, case.message) or case.together and not message, case.message),
               ("saved entries", saved, saved in whole_modes if case.together else saved == expected_saved,

@@ -8,6 +8,7 @@ import os
 import re
 import shutil
 import subprocess
+import time
 
 from cases import Case, NUMERIC, OLD
 
@@ -35,6 +36,20 @@ def start_xserver(env, command=("sh", "-c", 'echo "$DISPLAY"; read line')):
 def stop_xserver(server):
     server.stdin.close()
     server.wait(timeout=60)
+
+
+def start(command, env, ready, output=subprocess.DEVNULL):
+    # Starts a compositor and returns it once `ready()` holds or it ended.
+    process = subprocess.Popen(command, env=env, stdout=output, stderr=output)
+    while not ready() and process.poll() is None:
+        time.sleep(0.05)
+    return process
+
+
+def stop(*processes):
+    for process in processes:
+        process.terminate()
+        process.wait(timeout=60)
 
 
 class Driver:
@@ -121,14 +136,14 @@ class Driver:
     def xrandr(self, *args):
         return subprocess.run(["xrandr", *args], env=self.env, check=True, capture_output=True, text=True).stdout
 
-    def layout(self, width, height):
-        # The outputs of the row's arrangement, as "NAME SIZE X,Y", with the device showing this size.
-        layout = LAYOUTS[self.arrangement]
+    def layout(self, width, height, mode=None):
+        # The row's arrangement with the device showing `mode` (by default, its size) of this size.
+        layout = self.arrangements[self.arrangement]
         layout = layout if isinstance(layout, str) else layout.get("%dx%d" % (width, height), "")
-        return layout.format(m="%dx%d" % (width, height), w=width, h=height).split(" | ")
+        return layout.format(m=mode or "%dx%d" % (width, height), w=width, h=height)
 
     def set_mode(self, width, height, rate):
-        layout, args = self.layout(width, height), []
+        layout, args = self.layout(width, height).split(" | "), []
         for name in ("DUMMY1", "DUMMY2"):
             args += ["--output", name, "--off"] * (not any(o.startswith(name) for o in layout))
         for name, size, place in (output.split() for output in layout):
@@ -144,7 +159,8 @@ class Driver:
         rate, (width, height) = float(re.search(r"([\d.]+)\*", rates).group(1)), map(int, size.split("x"))
         shown = re.findall(r"^(\S+) \w*connected (?:primary )?(\d+)x(\d+)\+(\d+)\+(\d+)", text, re.M)
         extent = tuple(max(int(o[i]) + int(o[i + 2]) for o in shown) for i in (1, 2))
-        if {"%s %sx%s %s,%s" % o for o in shown} != set(self.layout(width, height)) or screen != extent:
+        wanted = set(self.layout(width, height).split(" | "))
+        if {"%s %sx%s %s,%s" % o for o in shown} != wanted or screen != extent:
             return size, "%r on a screen of %dx%d" % (shown, *screen), rate
         return width, height, rate
 

@@ -3,7 +3,8 @@
 // announces its modes (kde_output_device_mode_v2 objects, in KWin's order),
 // the mode in force, its place, scale and transform, and whether it is
 // enabled; kde_output_order_v1 lists the enabled outputs in Plasma's order,
-// its primary output first. A kde_output_configuration_v2 names only what it
+// its primary output first (before Plasma 5.27, kde_primary_output_v1 names
+// the primary output alone). A kde_output_configuration_v2 names only what it
 // changes, and KWin answers it with applied or failed.
 
 #include <cmath>
@@ -15,6 +16,7 @@
 #include "kde-output-device-v2-client-protocol.h"
 #include "kde-output-management-v2-client-protocol.h"
 #include "kde-output-order-v1-client-protocol.h"
+#include "kde-primary-output-v1-client-protocol.h"
 #include "platform/linux/DisplayService.h"
 #include "platform/linux/Layout.h"
 #include "platform/linux/WaylandClient.h"
@@ -25,6 +27,8 @@ namespace {
 constexpr const char* kManagement = "kde_output_management_v2";
 constexpr const char* kDevice = "kde_output_device_v2";
 constexpr const char* kOrder = "kde_output_order_v1";
+constexpr const char* kPrimary = "kde_primary_output_v1";
+constexpr uint32_t kPrimaryDestroySince = 2;  // kde_primary_output_v1's first version with a destroy request
 
 /// One mode of an output, as its kde_output_device_mode_v2 announced it.
 struct KdeMode {
@@ -100,6 +104,10 @@ void OnOrderedOutput(void* data, kde_output_order_v1*, const char* name) {
 void OnOrderDone(void* data, kde_output_order_v1*) { OrderOf(data).done = true; }
 const kde_output_order_v1_listener kOrderListener = {OnOrderedOutput, OnOrderDone};
 
+/// The primary output alone is Plasma's order where it has no other.
+void OnPrimaryOutput(void* data, kde_primary_output_v1*, const char* name) { OrderOf(data).names = {name}; }
+const kde_primary_output_v1_listener kPrimaryListener = {OnPrimaryOutput};
+
 /// KWin's answer to a configuration.
 enum class Answer { kNone, kApplied, kFailed };
 void OnApplied(void* data, kde_output_configuration_v2*) { *static_cast<Answer*>(data) = Answer::kApplied; }
@@ -133,6 +141,7 @@ class KdeOutputManagement : public DisplayService {
   std::unique_ptr<WaylandConnection> connection_;  // first made, last gone: every proxy below lives on it
   kde_output_management_v2* management_ = nullptr;
   kde_output_order_v1* orderProxy_ = nullptr;
+  kde_primary_output_v1* primaryProxy_ = nullptr;
   OutputOrder order_;
   std::vector<std::unique_ptr<KdeOutput>> outputs_;  // in the registry's order
   KdeOutput* device_ = nullptr;
@@ -144,12 +153,16 @@ KdeOutputManagement::~KdeOutputManagement() {
     kde_output_device_v2_destroy(output->proxy);
   }
   if (orderProxy_) kde_output_order_v1_destroy(orderProxy_);
+  if (primaryProxy_ && kde_primary_output_v1_get_version(primaryProxy_) >= kPrimaryDestroySince)
+    kde_primary_output_v1_destroy(primaryProxy_);
+  else if (primaryProxy_)
+    wl_proxy_destroy(reinterpret_cast<wl_proxy*>(primaryProxy_));
   if (management_) kde_output_management_v2_destroy(management_);
 }
 
-/// The device: the first enabled output in Plasma's order, else (a KWin
-/// without kde_output_order_v1, whose outputs carry no order) the first
-/// enabled output announced.
+/// The device: the first enabled output in Plasma's order (or its primary
+/// output), else (a KWin that gives neither) the first enabled output
+/// announced.
 KdeOutput* KdeOutputManagement::PickDevice() {
   for (const std::string& name : order_.names)
     for (const auto& output : outputs_)
@@ -173,6 +186,10 @@ void KdeOutputManagement::Load() {
   if (const WaylandGlobal* order = connection_->Find(kOrder)) {
     orderProxy_ = static_cast<kde_output_order_v1*>(connection_->Bind(*order, &kde_output_order_v1_interface, 1));
     kde_output_order_v1_add_listener(orderProxy_, &kOrderListener, &order_);
+  } else if (const WaylandGlobal* primary = connection_->Find(kPrimary)) {
+    primaryProxy_ = static_cast<kde_primary_output_v1*>(
+        connection_->Bind(*primary, &kde_primary_output_v1_interface, kPrimaryDestroySince));
+    kde_primary_output_v1_add_listener(primaryProxy_, &kPrimaryListener, &order_);
   }
   const std::string where = std::string(kDevice) + " on " + connection_->Where();
   if (!connection_->Roundtrip()) throw KdeFailure{where + ": " + connection_->Error()};
