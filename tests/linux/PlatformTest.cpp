@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "platform/Platform.h"
-#include "platform/linux/GnomeChange.h"
+#include "platform/linux/services/GnomeChange.h"
 #include "platform/linux/Layout.h"
 #include "platform/linux/Modes.h"
 #include "platform/linux/SettingsFile.h"

@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "platform/linux/Modes.h"
-#include "platform/linux/WaylandClient.h"
 
 namespace platform {
+
+class WaylandConnection;
 
 /// ModeEntry::id of a mode that no list holds: a size built from a request,
 /// for a device that takes any size.

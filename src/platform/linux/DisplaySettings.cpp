@@ -12,6 +12,7 @@
 
 #include "platform/Platform.h"
 #include "platform/linux/DisplayService.h"
+#include "platform/linux/services/WaylandClient.h"
 
 namespace platform {
 

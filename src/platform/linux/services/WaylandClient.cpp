@@ -7,7 +7,7 @@
 // dlsym. The program exports none of them (it is not linked with
 // -rdynamic), so the library, once loaded, keeps calling its own.
 
-#include "platform/linux/WaylandClient.h"
+#include "platform/linux/services/WaylandClient.h"
 
 #include <dlfcn.h>
 #include <wayland-client-core.h>

@@ -16,7 +16,7 @@
 
 #include "platform/linux/DisplayService.h"
 #include "platform/linux/Layout.h"
-#include "platform/linux/WaylandClient.h"
+#include "platform/linux/services/WaylandClient.h"
 #include "wlr-output-management-unstable-v1-client-protocol.h"
 
 namespace platform {

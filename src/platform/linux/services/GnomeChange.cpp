@@ -1,4 +1,4 @@
-#include "platform/linux/GnomeChange.h"
+#include "platform/linux/services/GnomeChange.h"
 
 #include <algorithm>
 #include <cmath>

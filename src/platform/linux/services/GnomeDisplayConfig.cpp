@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/linux/DisplayService.h"
-#include "platform/linux/GnomeChange.h"
+#include "platform/linux/services/GnomeChange.h"
 
 namespace platform {
 namespace {

@@ -19,7 +19,7 @@
 #include "kde-primary-output-v1-client-protocol.h"
 #include "platform/linux/DisplayService.h"
 #include "platform/linux/Layout.h"
-#include "platform/linux/WaylandClient.h"
+#include "platform/linux/services/WaylandClient.h"
 
 namespace platform {
 namespace {
