@@ -37,7 +37,7 @@ class Case:
     output: object = None     # output.txt after: None (no file), MODES, or "folder"
     message: tuple = None     # (title, text pattern); None: nothing said
     together: bool = False    # the runs of `args` all start at once
-    arrangement: str = None   # the monitors before, by name; None: the driver's own
+    arrangement: str = ""     # the monitors before, by name; "": the driver's own
     env: dict = field(default_factory=dict)
     on: dict = field(default_factory=dict)  # driver name -> fields that service needs instead
 

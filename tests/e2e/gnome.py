@@ -19,27 +19,16 @@ SESSION = ("XDG_CONFIG_HOME=$XDG_RUNTIME_DIR/mutter GSETTINGS_BACKEND=keyfile mu
            "--wayland-display=vistrel-e2e >\"$XDG_RUNTIME_DIR/mutter.log\" 2>&1 & "
            "timeout 60 sh -c 'until busctl --user status org.gnome.Mutter.DisplayConfig; do sleep 0.1; done' "
            '>/dev/null 2>&1; echo "$DBUS_SESSION_BUS_ADDRESS"; read line; kill $!; wait $!')
-# The arrangements that rows name, each as the layout it shows for a mode of
-# the device ({m}; its size {w}x{h}), or one such layout per size: "physical"
-# where the layout mode is (else it is logical, the session's default), then
-# each logical monitor: its place, scale (x), rotation (r), whether primary
-# (P), and its monitors (LVDS1 is 1) with their modes.
-LAYOUTS = {
-    None: "0,0 P 1:{m} | {w},0 2:1280x1024@75",
-    "mirrored and turned": "0,0 r1 P 1:{m}+2:{m} | {h},0 3:1280x1024@75",
-    "L of three": "0,0 P 1:{m} | {w},0 2:1280x1024@75 | {w},1024 3:1280x1024@75",
-    "two stacked beside": "0,0 P 1:{m} | {w},0 2:1024x768@75 | {w},768 3:1024x768@75",
-    "primary second, bottom-aligned": {"1280x1024": "0,256 1:1024x768@75 | 1024,0 P 2:{m}",
-                                       "1024x768": "0,0 1:1024x768@75 | 1024,0 P 2:{m}"},
-    "scale 2": {"2560x1600": "physical | 0,0 x2 P 1:{m} | 2560,0 2:1280x1024@75",
-                "1024x768": "physical | 0,0 P 1:{m} | 1024,0 2:1280x1024@75"},
-    "fractional": {"1920x1200": "0,0 x1.5 P 1:{m} | 1280,0 2:1280x1024@75",
-                   "1280x1024": "0,0 x1.497 P 1:{m} | 855,0 2:1280x1024@75"},
-}
 
 
 class Driver(x11.Driver):
-    arrangements = LAYOUTS
+    # The arrangements that rows name (arrangements.json), each as the layout
+    # it shows for a mode of the device ({m}; its size {w}x{h}), or one such
+    # layout per size: "physical" where the layout mode is (else it is
+    # logical, the session's default), then each logical monitor: its place,
+    # scale (x), rotation (r), whether primary (P), and its monitors (LVDS1 is
+    # 1) with their modes.
+    arrangements = x11.ARRANGEMENTS["gnome"]
 
     def __enter__(self):
         self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e", MUTTER_DEBUG_DUMMY_MODE_SPECS=SPECS,

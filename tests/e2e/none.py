@@ -8,7 +8,7 @@ import x11
 
 class Driver(x11.Driver):
     no_service = True
-    arrangements = [None]  # its own outputs only
+    arrangements = [""]  # its own outputs only
     no_service_message = ("Vistrel", r"this Wayland session offers no display configuration service that vistrel "
                                      r"can use \(looked for org\.gnome\.Mutter\.DisplayConfig on the session bus.*, "
                                      r'kde_output_management_v2 and zwlr_output_manager_v1 on the Wayland display '

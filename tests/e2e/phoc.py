@@ -14,7 +14,7 @@ HEAD = r"^(\S+) .*?^ +(\d+)x(\d+) px, ([\d.]+) Hz \(current\).*?Position: (-?\d+
 
 class Driver(x11.Driver):
     rate_tolerance = 0.0005  # custom modes are read back exactly, in mHz
-    arrangements = [None]  # its own outputs only
+    arrangements = [""]  # its own outputs only
 
     def __enter__(self):
         self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="wayland-0", WLR_BACKENDS="headless",

@@ -28,7 +28,7 @@ def parse_mode(text):
 def as_service_does(case, driver):
     # The row as `driver`'s service must do it, or None when it cannot (or
     # the driver cannot set the row's arrangement of monitors).
-    if case.on.get(driver.name, {}) is None or case.arrangement not in getattr(driver, "arrangements", [None]):
+    if case.on.get(driver.name, {}) is None or case.arrangement not in getattr(driver, "arrangements", [""]):
         return None
     case = dataclasses.replace(case, **case.on.get(driver.name, {}))
     only = getattr(driver, "only_mode", None)

@@ -4,6 +4,7 @@
 # XDG_CONFIG_HOME, and what it writes on standard error is the message the
 # user saw.
 
+import json
 import os
 import re
 import shutil
@@ -14,15 +15,9 @@ from cases import Case, NUMERIC, OLD
 
 WITH_XSERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "xserver", "with-xserver")
 KEYS = ("OldWidth", "OldHeight", "OldBPP", "OldRefresh")
-# The arrangements that rows name, as each output's mode and place, the
-# device's ({m}, its size {w}x{h}) by its size where they differ. DUMMY0, the
-# primary, is the device; DUMMY1 and DUMMY2 are outputs added beside it.
-LAYOUTS = {
-    None: "DUMMY0 {m} 0,0",
-    "L of three": "DUMMY0 {m} 0,0 | DUMMY1 1280x1024 {w},0 | DUMMY2 1280x1024 {w},1024",
-    "primary second, bottom-aligned": {"1280x1024": "DUMMY1 1024x768 0,256 | DUMMY0 {m} 1024,0",
-                                       "1024x768": "DUMMY1 1024x768 0,0 | DUMMY0 {m} 1024,0"},
-}
+# The arrangements of monitors that rows name, for each driver that can set them.
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "arrangements.json")) as arrangements:
+    ARRANGEMENTS = json.load(arrangements)
 
 
 def start_xserver(env, command=("sh", "-c", 'echo "$DISPLAY"; read line')):
@@ -55,7 +50,10 @@ def stop(*processes):
 class Driver:
     rate_tolerance = 0.05  # Hz: 59.94 and 60.00 differ, 75.02 is 75
     no_service = False
-    arrangements = LAYOUTS
+    # The arrangements, as each output's mode and place, the device's {m} (its
+    # size {w}x{h}). DUMMY0, the primary, is the device; DUMMY1 and DUMMY2 are
+    # outputs added beside it.
+    arrangements = ARRANGEMENTS["x11"]
 
     def __init__(self, program, work):
         self.work, self.program_dir = work, os.path.join(work, "program")
