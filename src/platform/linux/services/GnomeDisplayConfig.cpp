@@ -7,7 +7,6 @@
 // sd-bus is taken from libsystemd at run time, on this path only: an X11 run
 // never loads libsystemd and the libraries it brings.
 
-#include <dlfcn.h>
 #include <systemd/sd-bus.h>
 
 #include <cstring>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "platform/linux/DisplayService.h"
+#include "platform/linux/services/Library.h"
 #include "platform/linux/services/GnomeChange.h"
 
 namespace platform {
@@ -45,32 +45,26 @@ struct SdBus {
   decltype(&sd_bus_error_free) errorFree = nullptr;
 };
 
-template <typename Call>
-bool Find(void* library, const char* name, Call* call) {
-  *call = reinterpret_cast<Call>(dlsym(library, name));
-  return *call != nullptr;
-}
-
 /// Returns the sd-bus calls, or nullptr when libsystemd cannot be loaded.
 /// The library stays loaded for the rest of the run.
 const SdBus* LoadSdBus() {
   static SdBus sd;
   void* library = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
   if (!library) return nullptr;
-  const bool found = Find(library, "sd_bus_open_user", &sd.openUser) &&
-                     Find(library, "sd_bus_flush_close_unref", &sd.closeUnref) &&
-                     Find(library, "sd_bus_call_method", &sd.callMethod) &&
-                     Find(library, "sd_bus_message_new_method_call", &sd.newMethodCall) &&
-                     Find(library, "sd_bus_call", &sd.call) &&
-                     Find(library, "sd_bus_message_unref", &sd.messageUnref) &&
-                     Find(library, "sd_bus_message_enter_container", &sd.enter) &&
-                     Find(library, "sd_bus_message_exit_container", &sd.exit) &&
-                     Find(library, "sd_bus_message_read", &sd.read) &&
-                     Find(library, "sd_bus_message_skip", &sd.skip) &&
-                     Find(library, "sd_bus_message_open_container", &sd.open) &&
-                     Find(library, "sd_bus_message_close_container", &sd.close) &&
-                     Find(library, "sd_bus_message_append", &sd.append) &&
-                     Find(library, "sd_bus_error_free", &sd.errorFree);
+  const bool found = FindCall(library, "sd_bus_open_user", &sd.openUser) &&
+                     FindCall(library, "sd_bus_flush_close_unref", &sd.closeUnref) &&
+                     FindCall(library, "sd_bus_call_method", &sd.callMethod) &&
+                     FindCall(library, "sd_bus_message_new_method_call", &sd.newMethodCall) &&
+                     FindCall(library, "sd_bus_call", &sd.call) &&
+                     FindCall(library, "sd_bus_message_unref", &sd.messageUnref) &&
+                     FindCall(library, "sd_bus_message_enter_container", &sd.enter) &&
+                     FindCall(library, "sd_bus_message_exit_container", &sd.exit) &&
+                     FindCall(library, "sd_bus_message_read", &sd.read) &&
+                     FindCall(library, "sd_bus_message_skip", &sd.skip) &&
+                     FindCall(library, "sd_bus_message_open_container", &sd.open) &&
+                     FindCall(library, "sd_bus_message_close_container", &sd.close) &&
+                     FindCall(library, "sd_bus_message_append", &sd.append) &&
+                     FindCall(library, "sd_bus_error_free", &sd.errorFree);
   return found ? &sd : nullptr;
 }
 

@@ -9,7 +9,6 @@
 
 #include "platform/linux/services/WaylandClient.h"
 
-#include <dlfcn.h>
 #include <wayland-client-core.h>
 #include <wayland-client-protocol.h>
 
@@ -19,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/linux/services/Library.h"
 
 namespace platform {
 namespace {
@@ -44,30 +45,24 @@ struct Wayland {
 };
 Wayland wl;  // filled once the library is loaded; no proxy exists before
 
-template <typename Call>
-bool Find(void* library, const char* name, Call* call) {
-  *call = reinterpret_cast<Call>(dlsym(library, name));
-  return *call != nullptr;
-}
-
 /// Loads libwayland-client and its calls; returns false when it cannot.
 /// The library stays loaded for the rest of the run.
 bool LoadWayland() {
   static const bool loaded = [] {
     void* library = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-    return library && Find(library, "wl_display_connect", &wl.connect) &&
-           Find(library, "wl_display_disconnect", &wl.disconnect) &&
-           Find(library, "wl_display_roundtrip", &wl.roundtrip) &&
-           Find(library, "wl_display_dispatch", &wl.dispatch) &&
-           Find(library, "wl_display_get_error", &wl.getError) &&
-           Find(library, "wl_display_get_protocol_error", &wl.getProtocolError) &&
-           Find(library, "wl_proxy_marshal_array_flags", &wl.marshalArrayFlags) &&
-           Find(library, "wl_proxy_add_listener", &wl.addListener) &&
-           Find(library, "wl_proxy_destroy", &wl.destroy) &&
-           Find(library, "wl_proxy_get_version", &wl.getVersion) &&
-           Find(library, "wl_proxy_set_user_data", &wl.setUserData) &&
-           Find(library, "wl_proxy_get_user_data", &wl.getUserData) &&
-           Find(library, "wl_proxy_get_class", &wl.getClass);
+    return library && FindCall(library, "wl_display_connect", &wl.connect) &&
+           FindCall(library, "wl_display_disconnect", &wl.disconnect) &&
+           FindCall(library, "wl_display_roundtrip", &wl.roundtrip) &&
+           FindCall(library, "wl_display_dispatch", &wl.dispatch) &&
+           FindCall(library, "wl_display_get_error", &wl.getError) &&
+           FindCall(library, "wl_display_get_protocol_error", &wl.getProtocolError) &&
+           FindCall(library, "wl_proxy_marshal_array_flags", &wl.marshalArrayFlags) &&
+           FindCall(library, "wl_proxy_add_listener", &wl.addListener) &&
+           FindCall(library, "wl_proxy_destroy", &wl.destroy) &&
+           FindCall(library, "wl_proxy_get_version", &wl.getVersion) &&
+           FindCall(library, "wl_proxy_set_user_data", &wl.setUserData) &&
+           FindCall(library, "wl_proxy_get_user_data", &wl.getUserData) &&
+           FindCall(library, "wl_proxy_get_class", &wl.getClass);
   }();
   return loaded;
 }
