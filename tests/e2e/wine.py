@@ -21,7 +21,7 @@ KEY = r"HKEY_CURRENT_USER\Software\Quendrel"
 
 class Driver(x11.Driver):
     rate_tolerance = 0.5  # Hz: Wine chooses among rates by whole Hz
-    arrangements = [""]  # its own outputs only
+    arrangements = {"": x11.ARRANGEMENTS["x11"][""]}  # the device alone
 
     def __enter__(self):
         super().__enter__()
