@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <system_error>
 #include <string>
+#include <system_error>
 
 #include "platform/Platform.h"
 #include "platform/linux/Handles.h"
