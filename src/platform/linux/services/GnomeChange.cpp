@@ -27,13 +27,6 @@ double DefaultScale(const GnomeMode& mode) {
   return chosen;
 }
 
-/// Returns the position of `connector`'s monitor in `state.monitors`; -1: none.
-int MonitorOf(const GnomeState& state, const std::string& connector) {
-  for (size_t i = 0; i < state.monitors.size(); ++i)
-    if (state.monitors[i].connector == connector) return static_cast<int>(i);
-  return -1;
-}
-
 /// The place of `logical` in the layout, sized by its first monitor's mode
 /// in force as Mutter sizes it; nothing when that monitor shows no mode.
 std::optional<Rect> PlaceOfLogical(const GnomeState& state, const GnomeLogical& logical) {
@@ -72,6 +65,12 @@ bool ChooseMirroredModes(GnomeState& after, const ModeEntry& mode, int32_t refre
 }
 
 }  // namespace
+
+int MonitorOf(const GnomeState& state, const std::string& connector) {
+  for (size_t i = 0; i < state.monitors.size(); ++i)
+    if (state.monitors[i].connector == connector) return static_cast<int>(i);
+  return -1;
+}
 
 std::vector<ModeEntry> ListedModes(const GnomeMonitor& monitor) {
   const bool variable = monitor.current >= 0 && monitor.modes[monitor.current].variableRate;

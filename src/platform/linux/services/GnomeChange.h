@@ -57,6 +57,9 @@ struct GnomeState {
   int logical = -1;                   ///< position of the device's logical monitor in `logicals`
 };
 
+/// Returns the position of `connector`'s monitor in `state.monitors`; -1: none.
+int MonitorOf(const GnomeState& state, const std::string& connector);
+
 /// Returns the modes of `monitor` of the same kind (fixed or variable refresh
 /// rate) as its mode in force (fixed where none is), in the service's order.
 std::vector<ModeEntry> ListedModes(const GnomeMonitor& monitor);

@@ -270,11 +270,9 @@ int GnomeDisplayConfig::LogicalOf(const std::string& connector) const {
 /// monitor that shows a logical monitor.
 void GnomeDisplayConfig::PickDevice() {
   const std::vector<GnomeMonitor>& monitors = state_.monitors;
-  for (const GnomeLogical& logical : state_.logicals) {
-    if (!logical.primary || logical.connectors.empty()) continue;
-    for (size_t i = 0; i < monitors.size() && state_.device < 0; ++i)
-      if (monitors[i].connector == logical.connectors.front()) state_.device = static_cast<int>(i);
-  }
+  for (const GnomeLogical& logical : state_.logicals)
+    if (logical.primary && !logical.connectors.empty() && state_.device < 0)
+      state_.device = MonitorOf(state_, logical.connectors.front());
   for (size_t i = 0; i < monitors.size() && state_.device < 0; ++i)
     if (LogicalOf(monitors[i].connector) >= 0) state_.device = static_cast<int>(i);
   if (state_.device < 0) throw BusFailure{std::string(kService) + " shows no monitor in its layout"};
@@ -303,9 +301,8 @@ void GnomeDisplayConfig::AppendMonitors(sd_bus_message* m, const GnomeState& sta
   const char* what = "ApplyMonitorsConfig message";
   Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "(ssa{sv})"), what);
   for (const std::string& connector : logical.connectors) {
-    const GnomeMonitor* monitor = nullptr;
-    for (const GnomeMonitor& each : state.monitors)
-      if (each.connector == connector) monitor = &each;
+    const int shown = MonitorOf(state, connector);
+    const GnomeMonitor* monitor = shown < 0 ? nullptr : &state.monitors[shown];
     if (!monitor || monitor->current < 0) throw BusFailure{"monitor " + connector + " shows no mode"};
     Check(sd_.open(m, SD_BUS_TYPE_STRUCT, "ssa{sv}"), what);
     Check(sd_.append(m, "ss", connector.c_str(), monitor->modes[monitor->current].id.c_str()), what);

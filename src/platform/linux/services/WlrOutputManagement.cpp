@@ -234,9 +234,9 @@ bool WlrOutputManagement::SendConfiguration(const ModeEntry& mode, const std::ve
       continue;
     }
     auto* state = zwlr_output_configuration_v1_enable_head(configuration, head->proxy);
-    const auto mHz = static_cast<int32_t>(std::lround(mode.refresh * 1000));  // Hz to mHz
     if (head == device_ && mode.id == kAnySizeMode)
-      zwlr_output_configuration_head_v1_set_custom_mode(state, mode.width, mode.height, mHz);
+      zwlr_output_configuration_head_v1_set_custom_mode(state, mode.width, mode.height,
+                                                        static_cast<int32_t>(std::lround(mode.refresh * 1000)));  // mHz
     else if (head == device_)
       zwlr_output_configuration_head_v1_set_mode(state, device_->modes[mode.id]->proxy);
     else if (head->current)

@@ -98,8 +98,9 @@ void SetScreenSize(Display* display, const Size& now, const Size& size) {
 /// One active CRTC: its id, its state as read, and where it goes.
 struct Placed {
   RRCrtc id;
-  CrtcInfoHandle info;
-  Rect after;  // pixels, rotated as the CRTC shows its mode
+  const XRRCrtcInfo* info;
+  CrtcInfoHandle owned;  // `info`, read for the change; null for the device's, read with the device
+  Rect after;            // pixels, rotated as the CRTC shows its mode
 };
 
 /// The device's output and CRTC on an open display.
@@ -179,13 +180,12 @@ bool SetCrtc(Display* display, XRRScreenResources* resources, RRCrtc crtc, const
 std::optional<std::vector<Placed>> X11RandR::LayoutFor(const ModeEntry& mode, Size* screen) const {
   Display* display = display_.get();
   std::vector<Placed> crtcs;
-  crtcs.push_back({crtcId_, CrtcInfoHandle(XRRGetCrtcInfo(display, resources_.get(), crtcId_)), {}});
+  crtcs.push_back({crtcId_, crtc_.get(), nullptr, {}});
   for (int i = 0; i < resources_->ncrtc; ++i) {
     if (resources_->crtcs[i] == crtcId_) continue;
     CrtcInfoHandle other(XRRGetCrtcInfo(display, resources_.get(), resources_->crtcs[i]));
-    if (other && other->mode != None) crtcs.push_back({resources_->crtcs[i], std::move(other), {}});
+    if (other && other->mode != None) crtcs.push_back({resources_->crtcs[i], other.get(), std::move(other), {}});
   }
-  if (!crtcs[0].info) return std::nullopt;
   std::vector<Rect> before;
   for (const Placed& crtc : crtcs)
     before.push_back({crtc.info->x, crtc.info->y, static_cast<int32_t>(crtc.info->width),
