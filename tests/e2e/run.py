@@ -1,9 +1,10 @@
 # Runs the end-to-end cases of cases.py against one display service.
 #
-# python3 run.py DRIVER PROGRAM [NAME_PART]
+# python3 run.py DRIVER[:VARIANT] PROGRAM [NAME_PART]
 #
 # DRIVER names a module beside this file whose Driver class starts the service
-# (as a context manager), runs the program on it and reads what the service and
+# (as a context manager; VARIANT, its `variant`, says which compositor and
+# chroot where a driver serves several), runs the program on it and reads what the service and
 # the store hold; its CASES, if any, are rows of that service's own rules. Each
 # failing check prints the case and what differed; exit status 1 if any did.
 
@@ -121,11 +122,12 @@ def run_case(case, driver):
 
 def main():
     driver_name, program = sys.argv[1], os.path.abspath(sys.argv[2])
-    module = importlib.import_module(driver_name)
+    module_name, _, variant = driver_name.partition(":")
+    module = importlib.import_module(module_name)
     passed = failed = 0
     with tempfile.TemporaryDirectory(prefix="vistrel-e2e-%s." % driver_name) as work, \
-            module.Driver(program, work) as driver:
-        driver.name = driver_name
+            module.Driver(program, work, variant) as driver:
+        driver.name = module_name
         for row in CASES + getattr(module, "CASES", []):
             case = as_service_does(row, driver)
             if case is None or (sys.argv[3:] and sys.argv[3] not in case.name):

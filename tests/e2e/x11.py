@@ -55,7 +55,8 @@ class Driver:
     # outputs added beside it.
     arrangements = ARRANGEMENTS["x11"]
 
-    def __init__(self, program, work):
+    def __init__(self, program, work, variant=""):
+        self.variant = variant
         self.work, self.program_dir = work, os.path.join(work, "program")
         os.mkdir(self.program_dir)
         self.command, self.cwd = [shutil.copy(program, self.program_dir)], work
