@@ -14,8 +14,8 @@ CASES = x11.CASES  # the same service: its own rows too
 
 
 class Driver(x11.Driver):
-    def __init__(self, program, work):
-        super().__init__(program, work)
+    def __init__(self, program, work, variant=""):
+        super().__init__(program, work, variant)
         user = pwd.getpwnam(USER)
         self.owner, self.cwd = "%d:%d" % (user.pw_uid, user.pw_gid), self.program_dir
         self.command = ["setpriv", "--reuid=%d" % user.pw_uid, "--regid=%d" % user.pw_gid, "--clear-groups", program]
