@@ -99,8 +99,8 @@ class Driver:
         return program.wait(timeout=60), self.message(program.stderr.read().decode(errors="replace"))
 
     def run_after_another(self, args):
-        # Another run holds the store's turn and changes the mode to 800x600
-        # at 60 Hz once the program waits for its turn; then lets it go on.
+        # Another run holds the store's turn and changes the mode to 1024x768
+        # at 75 Hz once the program waits for its turn; then lets it go on.
         folder = os.open(self.folder, os.O_RDONLY)
         fcntl.flock(folder, fcntl.LOCK_EX)
         program = subprocess.Popen([*self.command, *args], env=self.env, cwd=self.cwd, stderr=subprocess.PIPE)
@@ -108,7 +108,7 @@ class Driver:
         deadline = time.monotonic() + 10
         while program.poll() is None and time.monotonic() < deadline and not waiting.search(open("/proc/locks").read()):
             time.sleep(0.01)
-        self.no_service or self.set_mode(800, 600, 60)
+        self.no_service or self.set_mode(1024, 768, 75)
         os.close(folder)
         return program.wait(timeout=60), self.message(program.stderr.read().decode(errors="replace"))
 
