@@ -115,7 +115,7 @@ RuntimeError RegistryError(const char* call, const std::string& key, const std::
 int32_t EnumDisplaySettingsA(const char* deviceName, int32_t modeNum, DEVMODEA* record) {
   // Reading the mode in force begins a change: runs at the same time take
   // turns from before that read, so that each saves the mode it replaces.
-  if (modeNum == ENUM_CURRENT_SETTINGS) TakeTurn(SubKey(SavedMode::kAppName, SavedMode::kSection));
+  if (static_cast<::DWORD>(modeNum) == ENUM_CURRENT_SETTINGS) TakeTurn(SubKey(SavedMode::kAppName, SavedMode::kSection));
   DevModeBuffer buffer(*record);
   const ::BOOL found = ::EnumDisplaySettingsA(deviceName, static_cast<::DWORD>(modeNum), buffer.get());
   if (found) buffer.CopyTo(*record);
