@@ -4,6 +4,7 @@
 # XDG_CONFIG_HOME, and what it writes on standard error is the message the
 # user saw.
 
+import fcntl
 import json
 import os
 import re
@@ -75,6 +76,8 @@ class Driver:
     def run(self, args, env):
         if os.path.exists(self.settings) and not os.path.isfile(self.settings):
             return self.run_while_the_server_goes(args)
+        if self.locked:
+            return self.run_after_another(args)
         result = subprocess.run([*self.command, *args], env=dict(self.env, **env), cwd=self.cwd, capture_output=True,
                                 timeout=60)
         return result.returncode, self.message(result.stderr.decode(errors="replace"))
@@ -95,6 +98,20 @@ class Driver:
         os.close(pipe)
         return program.wait(timeout=60), self.message(program.stderr.read().decode(errors="replace"))
 
+    def run_after_another(self, args):
+        # Another run holds the store's turn and changes the mode to 1024x768
+        # at 75 Hz once the program waits for its turn; then lets it go on.
+        folder = os.open(self.folder, os.O_RDONLY)
+        fcntl.flock(folder, fcntl.LOCK_EX)
+        program = subprocess.Popen([*self.command, *args], env=self.env, cwd=self.cwd, stderr=subprocess.PIPE)
+        waiting = re.compile(r"^\d+: -> FLOCK +ADVISORY +WRITE +%d " % program.pid, re.M)
+        deadline = time.monotonic() + 10
+        while program.poll() is None and time.monotonic() < deadline and not waiting.search(open("/proc/locks").read()):
+            time.sleep(0.01)
+        self.no_service or self.set_mode(1024, 768, 75)
+        os.close(folder)
+        return program.wait(timeout=60), self.message(program.stderr.read().decode(errors="replace"))
+
     @staticmethod
     def message(said):
         # (title, text) of a message box written as two lines, or of an error
@@ -105,6 +122,8 @@ class Driver:
         return title, text
 
     def set_saved(self, saved):
+        self.locked = saved == "locked"
+        saved = OLD if self.locked else saved
         shutil.rmtree(os.path.dirname(self.folder), ignore_errors=True)
         os.makedirs(os.path.dirname(self.folder))
         if saved == "unwritable":  # a file where the folder should be

@@ -10,7 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "display/SavedMode.h"
 #include "platform/Platform.h"
+#include "platform/linux/SettingsFile.h"
 #include "platform/linux/DisplayService.h"
 #include "platform/linux/services/WaylandClient.h"
 
@@ -78,6 +80,9 @@ ModeEntry AnySize(const ModeEntry& current, int32_t width, int32_t height, int32
 }  // namespace
 
 int32_t EnumDisplaySettingsA(const char* /*deviceName*/, int32_t modeNum, DEVMODEA* record) {
+  // Reading the mode in force begins a change: runs at the same time take
+  // turns from before that read, so that each saves the mode it replaces.
+  if (modeNum == ENUM_CURRENT_SETTINGS) TakeTurn(SavedMode::kAppName);
   const DisplayService* service = Service();
   if (!service || !record) return 0;
   const DeviceState& device = service->device;

@@ -336,6 +336,19 @@ void ReplaceFile(const Store& store, const std::string& text) {
 
 }  // namespace
 
+void TakeTurn(const std::string& application) {
+  Store& store = StoreAt(SettingsPath(application));
+  if (store.folder) return;
+  const std::string directory = store.path.substr(0, store.path.rfind('/'));
+  try {
+    MakeDirectories(store.path, directory);
+  } catch (const RuntimeError&) {
+    return;
+  }
+  std::string call;
+  Lock(store, directory, &call);
+}
+
 std::optional<std::string> QuerySetting(const std::string& appName, const std::string& section,
                                         const std::string& key) {
   Store& store = StoreAt(SettingsPath(appName));

@@ -11,7 +11,7 @@
 // file once for all its entries (temporary file, fsync, rename, fsync of the
 // folder). A query creates nothing: without the folder it finds nothing and
 // takes no lock, and the first save creates the folder, locks it and reads
-// the file again.
+// the file again. TakeTurn takes the same lock earlier, for a change.
 
 #include <optional>
 #include <string>
@@ -36,5 +36,12 @@ std::string ReplaceIniValue(const std::string& text, const std::string& section,
 
 /// Returns the path of `application`'s settings file.
 std::string SettingsPath(const std::string& application);
+
+/// Makes runs at the same time take turns from here on: locks the folder of
+/// `application`'s store, creating it, until the process ends, as a save
+/// would. A change takes its turn before it reads the display, so that the
+/// mode it saves is the one it replaces. Does nothing where the folder cannot
+/// be made or locked: the save that follows says why.
+void TakeTurn(const std::string& application);
 
 }  // namespace platform

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <vector>
 
+#include "display/SavedMode.h"
 #include "runtime/RuntimeError.h"
 
 namespace platform {
@@ -86,7 +87,7 @@ std::string SubKey(const std::string& appName, const std::string& section) {
 }
 
 /// Makes runs at the same time take turns with the store under `subKey`: the
-/// run's first use of it waits for a mutex of that name and owns it to the end
+/// run's first use of it (or its first read of the mode in force) waits for a mutex of that name and owns it to the end
 /// of the process, from the read of the saved mode to its put-back. Windows
 /// releases it when the process ends, killed or not; without the mutex the run
 /// goes on alone, since a read of the store never fails.
@@ -112,6 +113,9 @@ RuntimeError RegistryError(const char* call, const std::string& key, const std::
 }  // namespace
 
 int32_t EnumDisplaySettingsA(const char* deviceName, int32_t modeNum, DEVMODEA* record) {
+  // Reading the mode in force begins a change: runs at the same time take
+  // turns from before that read, so that each saves the mode it replaces.
+  if (static_cast<::DWORD>(modeNum) == ENUM_CURRENT_SETTINGS) TakeTurn(SubKey(SavedMode::kAppName, SavedMode::kSection));
   DevModeBuffer buffer(*record);
   const ::BOOL found = ::EnumDisplaySettingsA(deviceName, static_cast<::DWORD>(modeNum), buffer.get());
   if (found) buffer.CopyTo(*record);
