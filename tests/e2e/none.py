@@ -1,7 +1,10 @@
 # A Wayland session with no service vistrel knows (Weston, headless), and
-# DISPLAY at a working X server that vistrel must not fall back to.
+# DISPLAY at a working X server that vistrel must not fall back to. The
+# variant `xwayland` drops WAYLAND_DISPLAY, as sudo, cron and ssh often do,
+# and leaves DISPLAY at Weston's XWayland, which vistrel must not change.
 
 import os
+import re
 
 import x11
 
@@ -19,8 +22,15 @@ class Driver(x11.Driver):
         super().__enter__()
         self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e")
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)  # nor a session bus
-        self.weston = x11.start(["weston", "--backend=headless-backend.so", "--socket=vistrel-e2e"], self.env,
-                                lambda: os.path.exists(os.path.join(self.work, "vistrel-e2e")))
+        log, xwayland = os.path.join(self.work, "weston.log"), ["--xwayland"] * (self.variant == "xwayland")
+        open(log, "w").close()
+        self.weston = x11.start(["weston", "--backend=headless-backend.so", "--socket=vistrel-e2e", "--log=" + log,
+                                 *xwayland], self.env, lambda: "listening on display" in open(log).read()
+                                if xwayland else os.path.exists(os.path.join(self.work, "vistrel-e2e")))
+        if xwayland:
+            self.env["DISPLAY"] = re.search(r"listening on display (:\d+)", open(log).read())[1]
+            del self.env["WAYLAND_DISPLAY"]
+            self.no_service_message = ("Vistrel", r'display ":\d+" is XWayland\'s, .* WAYLAND_DISPLAY .*')
         return self
 
     def __exit__(self, *exception):

@@ -157,6 +157,11 @@ bool X11RandR::Load() {
   OutputInfoHandle output = FindDevice(display, resources_.get(), &output_);
   if (!output) return fail("display " + DisplayText() + " has no connected output with a CRTC");
   device.name.assign(output->name, output->nameLen);
+  // XWayland's outputs: its modes are emulated for the X clients that ask,
+  // and a change never reaches the compositor's screen.
+  if (device.name.rfind("XWAYLAND", 0) == 0)
+    return fail("display " + DisplayText() + " is XWayland's, which does not change the screen: run vistrel with "
+                "WAYLAND_DISPLAY set to the Wayland session's display");
   crtcId_ = output->crtc;
   crtc_.reset(XRRGetCrtcInfo(display, resources_.get(), output->crtc));
   if (!crtc_) return fail("XRRGetCrtcInfo failed for output " + device.name);
