@@ -39,7 +39,7 @@ class Case:
     together: bool = False    # the runs of `args` all start at once
     arrangement: str = ""     # the monitors before, by name; "": the driver's own
     env: dict = field(default_factory=dict)
-    on: dict = field(default_factory=dict)  # driver name -> fields that service needs instead
+    on: dict = field(default_factory=dict)  # driver name (or DRIVER:VARIANT) -> fields that service needs instead
 
 
 CASES = [
@@ -72,21 +72,24 @@ CASES = [
     Case("a depth beyond 16 bits abandons the change, the saved mode kept", ["-768", "-1024", "-40000", "-60", "-1"],
          status=3),
     # Modes the display lacks, and how a mode is chosen.
-    # phoc's heads are virtual: they take any size and rate as a custom mode.
+    # wlroots' heads are virtual: they take any size and rate as a custom mode.
     Case("a size the display lacks is refused, the saved mode kept", ["-769", "-1024", "-32", "-60", "-1"], status=3,
-         on={"phoc": dict(status=0, mode_after="1024x769@60")}),
+         on={"wlroots": dict(status=0, mode_after="1024x769@60")}),
     Case("a refused change with nothing saved leaves nothing saved", ["-769", "-1024", "-32", "-60", "-1"],
-         saved=None, status=3, on={"phoc": dict(status=0, mode_after="1024x769@60")}),
+         saved=None, status=3, on={"wlroots": dict(status=0, mode_after="1024x769@60")}),
     Case("a rate the size lacks is refused", ["-768", "-1024", "-32", "-85", "-1"], status=3,
-         on={"phoc": dict(status=0, mode_after="1024x768@85")}),
+         on={"wlroots": dict(status=0, mode_after="1024x768@85")}),
     Case("another depth is refused", ["-768", "-1024", "-16", "-60", "-1"], status=3,
          on={"wine": dict(status=0, mode_after="1024x768@60")}),
     Case("the nearest rate wins where several round alike", ["-480", "-640", "-32", "-60", "-1"],
          mode_after="640x480@60.00", on={"gnome": None}),  # Mutter lists no mode under 800x480
     Case("a rate is matched as it rounds: 56 is 56.25", ["-600", "-800", "-32", "-56", "-1"],
-         mode_after="800x600@56.25", on={"phoc": dict(mode_after="800x600@56")}),
-    Case("rate 0 asks for the size's preferred mode, else its first", ["-768", "-1024", "-32", "-0", "-1"],
-         mode_after="1024x768@75", on={"kwin": dict(mode_after="1024x768@60")}),  # KWin's one mode
+         mode_after="800x600@56.25", on={"wlroots": dict(mode_after="800x600@56")}),
+    # KWin's one mode; a virtual head's rate 0 is none, which its compositor chooses: 60 Hz up to wlroots 0.15.
+    Case("-restore of rate 0: the size's preferred mode, else its first", ["-restore"],
+         saved=("1024", "768", "32", "0"), mode_after="1024x768@75",
+         on={"kwin": dict(mode_after="1024x768@60"), "wlroots": dict(mode_after="1024x768@0"),
+             "wlroots:phoc": dict(mode_after="1024x768@60")}),
     # Saved entries that cannot be restored.
     Case("-restore with nothing saved: the conversion error", ["-restore"], saved=None, status=1,
          message=("Vistrel", r"there is no saved display mode to restore yet \(OldWidth is empty\)")),
@@ -120,5 +123,5 @@ CASES = [
     Case("runs at the same time", [NUMERIC, ["-restore"], ["-600", "-800", "-32", "-60", "-1"], ["-RESTORE"],
                                    ["-480", "-640", "-32", "-60", "-1"], NUMERIC, ["-restore"], ["-restore"]],
          together=True, saved=("1280", "1024", "32", "75"),
-         on={"wine": None, "phoc": dict(message=("Vistrel", "the compositor cancelled the change .*"))}),
+         on={"wine": None, "wlroots": dict(message=("Vistrel", "the compositor cancelled the change .*"))}),
 ]
