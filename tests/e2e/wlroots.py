@@ -35,7 +35,11 @@ class Driver(x11.Driver):
                                                                config], env, self.socket, user=user)
         self.env.update(WAYLAND_DISPLAY=os.path.join(self.work, self.socket() or "none"), XDG_RUNTIME_DIR=self.work)
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
-        self.beside = self.heads()["HEADLESS-1"][:3]  # its mode as the compositor made it
+        try:
+            self.beside = self.heads()["HEADLESS-1"][:3]  # its mode as the compositor made it
+        except BaseException:
+            chroot.stop(self.compositor)
+            raise
         return self
 
     def __exit__(self, *exception):
