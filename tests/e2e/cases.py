@@ -50,7 +50,6 @@ CASES = [
     Case("-restores names no command: silent", ["-restores"], status=2),
     Case("--output is the word -output: silent", ["--output"], status=2),
     Case("a line feed is no separator: silent", ["-output\n"], status=2),
-    Case("a first word that is not a number names no command", ["-1x", "-1024", "-32", "-60", "-1"], status=2),
     Case("a tab separates like a blank", ["-768\t-1024", "-32", "-60", "-1"], mode_after="1024x768@60",
          on={"wine": dict(status=2, mode_after=None)}),  # Wine quotes it: '"-768' '-1024"'
     # The numeric command and the restore command.

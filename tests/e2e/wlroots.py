@@ -4,6 +4,7 @@
 # the chroot (chroot.py) it runs in; "" or "phoc": Debian 12's phoc on the
 # host. Read and set with wlr-randr, the chroot's own where there is one.
 
+import glob
 import os
 import re
 
@@ -33,7 +34,7 @@ class Driver(x11.Driver):
                    WLR_LIBINPUT_NO_DEVICES="1", WLR_HEADLESS_OUTPUTS="2")
         self.compositor = chroot.start(self.suite, self.work, [compositor, "-C" if compositor == "phoc" else "-c",
                                                                config], env, self.socket, user=user)
-        self.env.update(WAYLAND_DISPLAY=os.path.join(self.work, self.socket() or "none"), XDG_RUNTIME_DIR=self.work)
+        self.env.update(WAYLAND_DISPLAY=(self.socket() + ["none"])[0], XDG_RUNTIME_DIR=self.work)
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         try:
             self.beside = self.heads()["HEADLESS-1"][:3]  # its mode as the compositor made it
@@ -45,8 +46,8 @@ class Driver(x11.Driver):
     def __exit__(self, *exception):
         chroot.stop(self.compositor)
 
-    def socket(self):
-        return next((name for name in os.listdir(self.work) if re.fullmatch(r"wayland-\d+", name)), None)
+    def socket(self):  # its socket's path, once it listens
+        return glob.glob(self.work + "/wayland-[0-9]")
 
     def heads(self, *args):
         # Each head's (width, height, Hz, x, y), Hz 0 where the mode has no rate, after wlr-randr `args`.
