@@ -29,9 +29,10 @@ def parse_mode(text):
 def as_service_does(case, driver):
     # The row as `driver`'s service must do it, or None when it cannot (or
     # the driver cannot set the row's arrangement of monitors).
-    if case.on.get(driver.name, {}) is None or case.arrangement not in getattr(driver, "arrangements", [""]):
+    on = case.on.get("%s:%s" % (driver.name, driver.variant), case.on.get(driver.name, {}))
+    if on is None or case.arrangement not in getattr(driver, "arrangements", [""]):
         return None
-    case = dataclasses.replace(case, **case.on.get(driver.name, {}))
+    case = dataclasses.replace(case, **on)
     only = getattr(driver, "only_mode", None)
     if only:  # the device lists one mode, the one in force: any other is refused
         refused = case.status == 0 and case.mode_after not in (None, only) and not case.together

@@ -71,9 +71,9 @@ void Fill(const DeviceState& device, const ModeEntry& mode, DEVMODEA* record) {
 }
 
 /// Returns the mode of a size that no list holds, for a device that takes any
-/// size: at `refreshHz`, or at the rate in force for 0 and 1.
-ModeEntry AnySize(const ModeEntry& current, int32_t width, int32_t height, int32_t refreshHz) {
-  const double refresh = refreshHz == 0 || refreshHz == 1 ? current.refresh : refreshHz;
+/// size: at `refreshHz`, or for 0 and 1 at none, which the compositor chooses.
+ModeEntry AnySize(int32_t width, int32_t height, int32_t refreshHz) {
+  const double refresh = refreshHz == 0 || refreshHz == 1 ? 0 : refreshHz;
   return {kAnySizeMode, width, height, refresh, /*interlaced=*/false, /*preferred=*/false};
 }
 
@@ -115,9 +115,12 @@ int32_t ChangeDisplaySettingsA(DEVMODEA* record, uint32_t /*flags*/) {
   // Here 0 and 1 ask for the size's default refresh rate, as on Windows.
   const int32_t refreshHz =
       (record->dmFields & DM_DISPLAYFREQUENCY) ? record->dmDisplayFrequency : WholeHz(current.refresh);
-  const int index = ChooseMode(device.modes, width, height, refreshHz);
+  int index = ChooseMode(device.modes, width, height, refreshHz);
+  // On a device that takes any size, 0 and 1 ask for no rate: a mode in force with a rate is not it.
+  if (device.takesAnySize && (refreshHz == 0 || refreshHz == 1) && index >= 0 && device.modes[index].refresh != 0)
+    index = -1;
   if (index < 0 && !device.takesAnySize) return DISP_CHANGE_BADMODE;
-  const ModeEntry mode = index >= 0 ? device.modes[index] : AnySize(current, width, height, refreshHz);
+  const ModeEntry mode = index >= 0 ? device.modes[index] : AnySize(width, height, refreshHz);
   // A size of its own must be one the service can say: positive, its rate in int32 millihertz.
   if (mode.width <= 0 || mode.height <= 0 || mode.refresh < 0 || mode.refresh * 1000 > INT32_MAX)
     return DISP_CHANGE_BADMODE;
