@@ -13,13 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/services/WaylandClient.h"  // first: the protocol headers' calls go to the loaded library
+
 #include "kde-output-device-v2-client-protocol.h"
 #include "kde-output-management-v2-client-protocol.h"
 #include "kde-output-order-v1-client-protocol.h"
 #include "kde-primary-output-v1-client-protocol.h"
 #include "platform/linux/DisplayService.h"
 #include "platform/linux/Layout.h"
-#include "platform/linux/services/WaylandClient.h"
 
 namespace platform {
 namespace {
