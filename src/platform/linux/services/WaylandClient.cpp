@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/linux/DisplayService.h"
 #include "platform/linux/services/Library.h"
 
 namespace platform {
@@ -56,27 +57,18 @@ void WaylandConnection::OnGlobalRemove(void* data, wl_registry* /*registry*/, ui
   globals.erase(std::remove_if(globals.begin(), globals.end(), removed), globals.end());
 }
 
-std::unique_ptr<WaylandConnection> WaylandConnection::Open(std::string* absence) {
+std::unique_ptr<WaylandConnection> WaylandConnection::Open() {
   const char* name = std::getenv("WAYLAND_DISPLAY");
   const std::string where = std::string("the Wayland display \"") + (name ? name : "wayland-0") + "\"";
-  if (!LoadWayland()) {
-    *absence = where + ", through " + kLibrary + ", which cannot be loaded";
-    return nullptr;
-  }
+  if (!LoadWayland()) throw ServiceError::Absent(where + ", through " + kLibrary + ", which cannot be loaded");
   std::unique_ptr<WaylandConnection> connection(new WaylandConnection);
   connection->where_ = where;
   connection->display_ = wl_display_connect(/*name=*/nullptr);  // WAYLAND_DISPLAY, in XDG_RUNTIME_DIR
-  if (!connection->display_) {
-    *absence = where + ", which cannot be reached: " + std::strerror(errno);
-    return nullptr;
-  }
+  if (!connection->display_) throw ServiceError::Absent(where + ", which cannot be reached: " + std::strerror(errno));
   static const wl_registry_listener listener = {OnGlobal, OnGlobalRemove};
   connection->registry_ = wl_display_get_registry(connection->display_);
   wl_registry_add_listener(connection->registry_, &listener, connection.get());
-  if (!connection->Roundtrip()) {
-    *absence = where + ", which failed: " + connection->Error();
-    return nullptr;
-  }
+  if (!connection->Roundtrip()) throw ServiceError::Absent(where + ", which failed: " + connection->Error());
   return connection;
 }
 

@@ -28,10 +28,10 @@ struct WaylandGlobal {
 /// read in one round trip. Objects made on it must be destroyed before it.
 class WaylandConnection {
  public:
-  /// Connects and reads the globals. Returns nullptr with `absence` set (what
-  /// could not be reached or loaded, and why) when libwayland-client cannot
-  /// be loaded or the compositor cannot be reached.
-  static std::unique_ptr<WaylandConnection> Open(std::string* absence);
+  /// Connects and reads the globals. Throws ServiceError, marked absent and
+  /// saying what could not be loaded or reached and why, when
+  /// libwayland-client cannot be loaded or the compositor cannot be reached.
+  static std::unique_ptr<WaylandConnection> Open();
   WaylandConnection(const WaylandConnection&) = delete;
   WaylandConnection& operator=(const WaylandConnection&) = delete;
   /// Destroys the registry and disconnects.

@@ -56,9 +56,9 @@ class WlrOutputManagement : public DisplayService {
   explicit WlrOutputManagement(std::unique_ptr<WaylandConnection> connection)
       : connection_(std::move(connection)) {}
   ~WlrOutputManagement() override;
-  /// Binds the manager and reads every head; returns false having said why.
-  bool Load();
-  bool Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  /// Binds the manager and reads every head; throws ServiceError.
+  void Load();
+  void Apply(const ModeEntry& mode, int32_t refreshHz) override;
 
   // What the listeners fill.
   std::vector<std::unique_ptr<WlrHead>> heads;  // in the order announced
@@ -175,21 +175,16 @@ void WlrOutputManagement::ReleaseHead(WlrHead& head) {
   Release(version_, head.proxy, zwlr_output_head_v1_release);
 }
 
-bool WlrOutputManagement::Load() {
+void WlrOutputManagement::Load() {
   const WaylandGlobal& global = *connection_->Find(zwlr_output_manager_v1_interface.name);
   manager_ = static_cast<zwlr_output_manager_v1*>(
       connection_->Bind(global, &zwlr_output_manager_v1_interface, kVersion));
   version_ = zwlr_output_manager_v1_get_version(manager_);
   zwlr_output_manager_v1_add_listener(manager_, &kManagerListener, this);
-  if (!connection_->DispatchUntil([this] { return haveSerial; })) {
-    SayUnusable("zwlr_output_manager_v1 on " + connection_->Where() + ": " + connection_->Error());
-    return false;
-  }
+  if (!connection_->DispatchUntil([this] { return haveSerial; }))
+    throw ServiceError("zwlr_output_manager_v1 on " + connection_->Where() + ": " + connection_->Error());
   device_ = DeviceOf(heads);
-  if (!device_) {
-    SayUnusable("zwlr_output_manager_v1 on " + connection_->Where() + " shows no enabled head");
-    return false;
-  }
+  if (!device_) throw ServiceError("zwlr_output_manager_v1 on " + connection_->Where() + " shows no enabled head");
   device.name = device_->name;
   for (const auto& mode : device_->modes) device.modes.push_back(EntryOf(*device_, *mode));
   device.hasCurrent = device_->current != nullptr;
@@ -198,7 +193,6 @@ bool WlrOutputManagement::Load() {
   // A headless, nested or remote output has no size in millimetres and no
   // list beyond the mode in force: it shows whatever size it is given.
   device.takesAnySize = !device_->physicalSize && device_->modes.size() <= (device.hasCurrent ? 1u : 0u);
-  return true;
 }
 
 /// Returns where every head goes (beside `heads`; disabled heads stay as
@@ -253,28 +247,24 @@ bool WlrOutputManagement::SendConfiguration(const ModeEntry& mode, const std::ve
   return answered;
 }
 
-bool WlrOutputManagement::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
+void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
   const std::optional<std::vector<Rect>> layout = LayoutFor(mode);
-  if (!layout) {
-    SayUnusable(NoLayout(device.name, mode.width, mode.height));
-    return false;
-  }
+  if (!layout) throw ServiceError(NoLayout(device.name, mode.width, mode.height));
   const std::string change = device.name + " to " + std::to_string(mode.width) + "x" + std::to_string(mode.height) +
                              " at " + std::to_string(WholeHz(mode.refresh)) + " Hz";
   if (!SendConfiguration(mode, *layout))
-    SayUnusable("the compositor ended the connection during the change of " + change + ": " + connection_->Error());
-  else if (answer == Answer::kCancelled)
-    SayUnusable("the compositor cancelled the change of " + change + ": its outputs changed meanwhile");
-  else if (answer == Answer::kFailed)
-    SayUnusable("the compositor failed to apply the change of " + change);
-  return answer == Answer::kSucceeded;
+    throw ServiceError("the compositor ended the connection during the change of " + change + ": " +
+                       connection_->Error());
+  if (answer == Answer::kCancelled)
+    throw ServiceError("the compositor cancelled the change of " + change + ": its outputs changed meanwhile");
+  if (answer == Answer::kFailed) throw ServiceError("the compositor failed to apply the change of " + change);
 }
 
 }  // namespace
 
 std::unique_ptr<DisplayService> OpenWlrOutputManagement(std::unique_ptr<WaylandConnection> connection) {
   auto service = std::make_unique<WlrOutputManagement>(std::move(connection));
-  if (!service->Load()) return nullptr;
+  service->Load();
   return service;
 }
 
