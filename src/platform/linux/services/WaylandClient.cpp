@@ -65,7 +65,7 @@ std::unique_ptr<WaylandConnection> WaylandConnection::Open() {
   connection->where_ = where;
   connection->display_ = wl_display_connect(/*name=*/nullptr);  // WAYLAND_DISPLAY, in XDG_RUNTIME_DIR
   if (!connection->display_) throw ServiceError::Absent(where + ", which cannot be reached: " + std::strerror(errno));
-  static const wl_registry_listener listener = {OnGlobal, OnGlobalRemove};
+  static const wl_registry_listener listener = {.global = OnGlobal, .global_remove = OnGlobalRemove};
   connection->registry_ = wl_display_get_registry(connection->display_);
   wl_registry_add_listener(connection->registry_, &listener, connection.get());
   if (!connection->Roundtrip()) throw ServiceError::Absent(where + ", which failed: " + connection->Error());

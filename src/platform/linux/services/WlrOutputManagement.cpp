@@ -8,6 +8,7 @@
 // Read, then decide, then write: the listeners only fill the plain structs
 // below; the device, the modes and the layout follow from them.
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -31,7 +32,7 @@ struct WlrMode {
   int32_t width = 0, height = 0;  // pixels
   int32_t refresh = 0;            // mHz; 0: not given
   bool preferred = false;
-  bool finished = false;          // the compositor no longer offers it
+  bool finished = false;          // no longer offered: never listed, never sent
 };
 
 /// One head: an output, enabled (showing part of the layout) or not.
@@ -87,7 +88,8 @@ void OnModeRefresh(void* data, zwlr_output_mode_v1*, int32_t refresh) {
 }
 void OnModePreferred(void* data, zwlr_output_mode_v1*) { static_cast<WlrMode*>(data)->preferred = true; }
 void OnModeFinished(void* data, zwlr_output_mode_v1*) { static_cast<WlrMode*>(data)->finished = true; }
-const zwlr_output_mode_v1_listener kModeListener = {OnModeSize, OnModeRefresh, OnModePreferred, OnModeFinished};
+const zwlr_output_mode_v1_listener kModeListener = {
+    .size = OnModeSize, .refresh = OnModeRefresh, .preferred = OnModePreferred, .finished = OnModeFinished};
 
 WlrHead& HeadOf(void* data) { return *static_cast<WlrHead*>(data); }
 void OnHeadName(void* data, zwlr_output_head_v1*, const char* name) { HeadOf(data).name = name; }
@@ -111,9 +113,10 @@ void OnHeadScale(void* data, zwlr_output_head_v1*, wl_fixed_t scale) { HeadOf(da
 void OnHeadFinished(void*, zwlr_output_head_v1*) {}  // a head unplugged: the next configuration is cancelled
 void OnHeadAdaptiveSync(void*, zwlr_output_head_v1*, uint32_t) {}
 const zwlr_output_head_v1_listener kHeadListener = {
-    OnHeadName,     OnHeadText,      OnHeadPhysicalSize, OnHeadMode, OnHeadEnabled, OnHeadCurrentMode,
-    OnHeadPosition, OnHeadTransform, OnHeadScale,        OnHeadFinished, OnHeadText, OnHeadText,
-    OnHeadText,     OnHeadAdaptiveSync};
+    .name = OnHeadName, .description = OnHeadText, .physical_size = OnHeadPhysicalSize, .mode = OnHeadMode,
+    .enabled = OnHeadEnabled, .current_mode = OnHeadCurrentMode, .position = OnHeadPosition,
+    .transform = OnHeadTransform, .scale = OnHeadScale, .finished = OnHeadFinished, .make = OnHeadText,
+    .model = OnHeadText, .serial_number = OnHeadText, .adaptive_sync = OnHeadAdaptiveSync};
 
 WlrOutputManagement& ServiceOf(void* data) { return *static_cast<WlrOutputManagement*>(data); }
 void OnHead(void* data, zwlr_output_manager_v1*, zwlr_output_head_v1* proxy) {
@@ -126,12 +129,14 @@ void OnDone(void* data, zwlr_output_manager_v1*, uint32_t serial) {
   ServiceOf(data).serial = serial, ServiceOf(data).haveSerial = true;
 }
 void OnManagerFinished(void*, zwlr_output_manager_v1*) {}
-const zwlr_output_manager_v1_listener kManagerListener = {OnHead, OnDone, OnManagerFinished};
+const zwlr_output_manager_v1_listener kManagerListener = {
+    .head = OnHead, .done = OnDone, .finished = OnManagerFinished};
 
 void OnSucceeded(void* data, zwlr_output_configuration_v1*) { ServiceOf(data).answer = Answer::kSucceeded; }
 void OnFailed(void* data, zwlr_output_configuration_v1*) { ServiceOf(data).answer = Answer::kFailed; }
 void OnCancelled(void* data, zwlr_output_configuration_v1*) { ServiceOf(data).answer = Answer::kCancelled; }
-const zwlr_output_configuration_v1_listener kConfigurationListener = {OnSucceeded, OnFailed, OnCancelled};
+const zwlr_output_configuration_v1_listener kConfigurationListener = {
+    .succeeded = OnSucceeded, .failed = OnFailed, .cancelled = OnCancelled};
 
 /// Returns the device among `heads`: the enabled head at the layout's origin,
 /// where a desktop puts its primary display, else the first enabled head;
@@ -144,10 +149,14 @@ WlrHead* DeviceOf(const std::vector<std::unique_ptr<WlrHead>>& heads) {
   return nullptr;
 }
 
-/// Returns `mode` as the mode list gives it: the id is its place in `head`'s list.
+/// Returns `mode` as the mode list gives it: the id is its place in
+/// `head`'s list. Throws ServiceError when the head did not announce it.
 ModeEntry EntryOf(const WlrHead& head, const WlrMode& mode) {
-  size_t id = 0;
-  while (head.modes[id].get() != &mode) ++id;
+  const auto isIt = [&mode](const std::unique_ptr<WlrMode>& announced) { return announced.get() == &mode; };
+  const auto found = std::find_if(head.modes.begin(), head.modes.end(), isIt);
+  if (found == head.modes.end())
+    throw ServiceError("zwlr_output_head_v1 " + head.name + ": its current mode is none of the modes it announced");
+  const auto id = static_cast<unsigned long>(found - head.modes.begin());
   return {id, mode.width, mode.height, mode.refresh / 1000.0, /*interlaced=*/false, mode.preferred};  // mHz to Hz
 }
 
@@ -186,13 +195,14 @@ void WlrOutputManagement::Load() {
   device_ = DeviceOf(heads);
   if (!device_) throw ServiceError("zwlr_output_manager_v1 on " + connection_->Where() + " shows no enabled head");
   device.name = device_->name;
-  for (const auto& mode : device_->modes) device.modes.push_back(EntryOf(*device_, *mode));
+  for (const auto& mode : device_->modes)
+    if (!mode->finished) device.modes.push_back(EntryOf(*device_, *mode));
   device.hasCurrent = device_->current != nullptr;
   if (device.hasCurrent) device.current = EntryOf(*device_, *device_->current);
   device.bitsPerPel = 32;  // wlroots composes every output in 32-bit pixels
   // A headless, nested or remote output has no size in millimetres and no
   // list beyond the mode in force: it shows whatever size it is given.
-  device.takesAnySize = !device_->physicalSize && device_->modes.size() <= (device.hasCurrent ? 1u : 0u);
+  device.takesAnySize = !device_->physicalSize && device.modes.size() <= (device.hasCurrent ? 1u : 0u);
 }
 
 /// Returns where every head goes (beside `heads`; disabled heads stay as
@@ -233,7 +243,7 @@ bool WlrOutputManagement::SendConfiguration(const ModeEntry& mode, const std::ve
                                                         static_cast<int32_t>(std::lround(mode.refresh * 1000)));  // mHz
     else if (head == device_)
       zwlr_output_configuration_head_v1_set_mode(state, device_->modes[mode.id]->proxy);
-    else if (head->current)
+    else if (head->current && !head->current->finished)  // else the compositor keeps the one in force
       zwlr_output_configuration_head_v1_set_mode(state, head->current->proxy);
     zwlr_output_configuration_head_v1_set_position(state, layout[i].x, layout[i].y);
     zwlr_output_configuration_head_v1_set_transform(state, head->transform);
