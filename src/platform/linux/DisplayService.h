@@ -17,10 +17,6 @@ namespace platform {
 
 class WaylandConnection;
 
-/// ModeEntry::id of a mode that no list holds: a size built from a request,
-/// for a device that takes any size.
-constexpr unsigned long kAnySizeMode = ~0ul;
-
 /// The device as a service read it when it was opened.
 struct DeviceState {
   std::string name;              ///< the device's name for dmDeviceName
@@ -28,7 +24,7 @@ struct DeviceState {
   ModeEntry current{};           ///< the mode in force; follows our changes
   bool hasCurrent = false;       ///< false: the device shows no mode it lists
   int16_t bitsPerPel = 0;        ///< bits per pixel of every mode
-  bool takesAnySize = false;     ///< a virtual output: a size it lacks is put as kAnySizeMode
+  bool takesAnySize = false;     ///< a virtual output: a size it lacks is put as a mode without id
 };
 
 /// Why a display service cannot serve, refused or failed: what() is the one
@@ -57,9 +53,10 @@ class DisplayService {
  public:
   virtual ~DisplayService() = default;
 
-  /// Puts `mode`, one of `device.modes` (or a kAnySizeMode where the device
-  /// takes any size), on the device; `refreshHz` is the rate asked, as
-  /// ChooseMode took it, for any other monitor that must show the same size.
+  /// Puts `mode`, one of `device.modes` (or, without id, a size of its own
+  /// where the device takes any size), on the device; `refreshHz` is the
+  /// rate asked, as ChooseMode took it, for any other monitor that must show
+  /// the same size.
   /// Throws ServiceError when the service refused it or failed.
   virtual void Apply(const ModeEntry& mode, int32_t refreshHz) = 0;
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/Platform.h"
@@ -82,7 +83,7 @@ void Fill(const DeviceState& device, const ModeEntry& mode, DEVMODEA* record) {
 /// size: at `refreshHz`, or at the rate in force for 0 and 1.
 ModeEntry AnySize(const ModeEntry& current, int32_t width, int32_t height, int32_t refreshHz) {
   const double refresh = refreshHz == 0 || refreshHz == 1 ? current.refresh : refreshHz;
-  return {kAnySizeMode, width, height, refresh, /*interlaced=*/false, /*preferred=*/false};
+  return {/*id=*/std::nullopt, width, height, refresh, /*interlaced=*/false, /*preferred=*/false};
 }
 
 }  // namespace
@@ -96,8 +97,8 @@ int32_t EnumDisplaySettingsA(const char* /*deviceName*/, int32_t modeNum, DEVMOD
     Fill(device, device.current, record);
     return 1;
   }
-  if (modeNum < 0 || modeNum >= static_cast<int32_t>(device.modes.size())) return 0;
-  Fill(device, device.modes[modeNum], record);
+  if (modeNum < 0 || static_cast<size_t>(modeNum) >= device.modes.size()) return 0;
+  Fill(device, device.modes[static_cast<size_t>(modeNum)], record);
   return 1;
 }
 
@@ -120,13 +121,13 @@ int32_t ChangeDisplaySettingsA(DEVMODEA* record, uint32_t /*flags*/) {
   // Here 0 and 1 ask for the size's default refresh rate, as on Windows.
   const int32_t refreshHz =
       (record->dmFields & DM_DISPLAYFREQUENCY) ? record->dmDisplayFrequency : WholeHz(current.refresh);
-  const int index = ChooseMode(device.modes, width, height, refreshHz);
-  if (index < 0 && !device.takesAnySize) return DISP_CHANGE_BADMODE;
-  const ModeEntry mode = index >= 0 ? device.modes[index] : AnySize(current, width, height, refreshHz);
+  const std::optional<size_t> index = ChooseMode(device.modes, width, height, refreshHz);
+  if (!index && !device.takesAnySize) return DISP_CHANGE_BADMODE;
+  const ModeEntry mode = index ? device.modes[*index] : AnySize(current, width, height, refreshHz);
   // A size of its own must be one the service can say: positive, its rate in int32 millihertz.
   if (mode.width <= 0 || mode.height <= 0 || mode.refresh < 0 || mode.refresh * 1000 > INT32_MAX)
     return DISP_CHANGE_BADMODE;
-  if (mode.id == current.id) return DISP_CHANGE_SUCCESSFUL;
+  if (mode.id && mode.id == current.id) return DISP_CHANGE_SUCCESSFUL;
   try {
     service->Apply(mode, refreshHz);
   } catch (const ServiceError& error) {

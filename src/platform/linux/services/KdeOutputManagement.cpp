@@ -228,7 +228,7 @@ void KdeOutputManagement::Configure(const KdeMode& target, const std::vector<Kde
 /// Puts `mode` on the device and moves the other enabled outputs by the
 /// layout rule, in one configuration.
 void KdeOutputManagement::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
-  const KdeMode& target = *device_->modes[mode.id];
+  const KdeMode& target = *device_->modes[*mode.id];
   std::vector<KdeOutput*> shown;
   std::vector<Rect> before;
   size_t ours = 0;

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,7 +67,7 @@ class WlrOutputManagement : public DisplayService {
   Answer answer = Answer::kNone;
 
  private:
-  std::optional<std::vector<Rect>> LayoutFor(const ModeEntry& mode) const;
+  std::vector<Rect> LayoutFor(const ModeEntry& mode) const;
   bool SendConfiguration(const ModeEntry& mode, const std::vector<Rect>& layout);
   void ReleaseHead(WlrHead& head);
 
@@ -162,7 +161,8 @@ ModeEntry EntryOf(const WlrHead& head, const WlrMode& mode) {
 
 /// Returns where `head` is in the layout when it shows `width` by `height` pixels.
 Rect PlaceOf(const WlrHead& head, int32_t width, int32_t height) {
-  return platform::PlaceOf(head.x, head.y, width, height, head.transform, wl_fixed_to_double(head.scale));
+  return platform::PlaceOf(head.x, head.y, width, height, static_cast<uint32_t>(head.transform),
+                           wl_fixed_to_double(head.scale));
 }
 
 WlrOutputManagement::~WlrOutputManagement() {
@@ -207,8 +207,8 @@ void WlrOutputManagement::Load() {
 
 /// Returns where every head goes (beside `heads`; disabled heads stay as
 /// they are) when the device shows `mode`, by the outputs' shared layout
-/// rule; nothing when no layout keeps them together.
-std::optional<std::vector<Rect>> WlrOutputManagement::LayoutFor(const ModeEntry& mode) const {
+/// rule; throws ServiceError when no layout keeps them together.
+std::vector<Rect> WlrOutputManagement::LayoutFor(const ModeEntry& mode) const {
   std::vector<Rect> before;  // the enabled heads
   size_t ours = 0;
   for (const auto& head : heads) {
@@ -217,12 +217,11 @@ std::optional<std::vector<Rect>> WlrOutputManagement::LayoutFor(const ModeEntry&
     const WlrMode* shown = head->current;
     before.push_back(shown ? PlaceOf(*head, shown->width, shown->height) : PlaceOf(*head, 0, 0));
   }
-  const Rect extent = PlaceOf(*device_, mode.width, mode.height);
-  const std::optional<std::vector<Rect>> after = ResizeInLayout(before, ours, extent.width, extent.height);
-  if (!after) return std::nullopt;
+  const std::vector<Rect> after =
+      ResizeOrRefuse(before, ours, PlaceOf(*device_, mode.width, mode.height), device.name, mode);
   std::vector<Rect> layout;
   size_t next = 0;
-  for (const auto& head : heads) layout.push_back(head->enabled ? (*after)[next++] : PlaceOf(*head, 0, 0));
+  for (const auto& head : heads) layout.push_back(head->enabled ? after[next++] : PlaceOf(*head, 0, 0));
   return layout;
 }
 
@@ -238,11 +237,11 @@ bool WlrOutputManagement::SendConfiguration(const ModeEntry& mode, const std::ve
       continue;
     }
     auto* state = zwlr_output_configuration_v1_enable_head(configuration, head->proxy);
-    if (head == device_ && mode.id == kAnySizeMode)
+    if (head == device_ && !mode.id)
       zwlr_output_configuration_head_v1_set_custom_mode(state, mode.width, mode.height,
                                                         static_cast<int32_t>(std::lround(mode.refresh * 1000)));  // mHz
     else if (head == device_)
-      zwlr_output_configuration_head_v1_set_mode(state, device_->modes[mode.id]->proxy);
+      zwlr_output_configuration_head_v1_set_mode(state, device_->modes[*mode.id]->proxy);
     else if (head->current && !head->current->finished)  // else the compositor keeps the one in force
       zwlr_output_configuration_head_v1_set_mode(state, head->current->proxy);
     zwlr_output_configuration_head_v1_set_position(state, layout[i].x, layout[i].y);
@@ -258,11 +257,10 @@ bool WlrOutputManagement::SendConfiguration(const ModeEntry& mode, const std::ve
 }
 
 void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
-  const std::optional<std::vector<Rect>> layout = LayoutFor(mode);
-  if (!layout) throw ServiceError(NoLayout(device.name, mode.width, mode.height));
+  const std::vector<Rect> layout = LayoutFor(mode);
   const std::string change = device.name + " to " + std::to_string(mode.width) + "x" + std::to_string(mode.height) +
                              " at " + std::to_string(WholeHz(mode.refresh)) + " Hz";
-  if (!SendConfiguration(mode, *layout))
+  if (!SendConfiguration(mode, layout))
     throw ServiceError("the compositor ended the connection during the change of " + change + ": " +
                        connection_->Error());
   if (answer == Answer::kCancelled)

@@ -2,7 +2,6 @@
 // that DISPLAY names; its modes are read once per run.
 
 #include <algorithm>
-#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -140,7 +139,7 @@ class X11RandR : public DisplayService {
 
  private:
   void ReadModes(XRROutputInfo* output);
-  std::optional<std::vector<Placed>> LayoutFor(const ModeEntry& mode, Size* screen) const;
+  std::vector<Placed> LayoutFor(const ModeEntry& mode, Size* screen) const;
   void Change(const ModeEntry& mode);
 
   DisplayHandle display_;
@@ -183,7 +182,7 @@ void X11RandR::Load() {
   if (!resources_) throw ServiceError("XRRGetScreenResourcesCurrent failed on display " + DisplayText());
   OutputInfoHandle output = FindDevice(display, resources_.get(), &output_);
   if (!output) throw ServiceError("display " + DisplayText() + " has no connected output with a CRTC");
-  device.name.assign(output->name, output->nameLen);
+  device.name.assign(output->name, static_cast<size_t>(output->nameLen));
   crtcId_ = output->crtc;
   crtc_.reset(XRRGetCrtcInfo(display, resources_.get(), output->crtc));
   if (!crtc_) throw ServiceError("XRRGetCrtcInfo failed for output " + device.name);
@@ -207,9 +206,10 @@ Rect PlaceOf(const XRRCrtcInfo& info) {
 }
 
 /// Returns every active CRTC, the device's first, with where each goes when
-/// the device shows `mode` (the outputs' shared layout rule), or nothing
-/// when no layout keeps them together; `screen` gets the size that holds them.
-std::optional<std::vector<Placed>> X11RandR::LayoutFor(const ModeEntry& mode, Size* screen) const {
+/// the device shows `mode` (the outputs' shared layout rule); throws
+/// ServiceError when no layout keeps them together. `screen` gets the size
+/// that holds them.
+std::vector<Placed> X11RandR::LayoutFor(const ModeEntry& mode, Size* screen) const {
   Display* display = display_.get();
   std::vector<Placed> crtcs;
   crtcs.push_back({crtcId_, crtc_.get(), nullptr, {}});
@@ -221,12 +221,11 @@ std::optional<std::vector<Placed>> X11RandR::LayoutFor(const ModeEntry& mode, Si
   std::vector<Rect> before;
   for (const Placed& crtc : crtcs) before.push_back(PlaceOf(*crtc.info));
   const bool turned = (crtcs[0].info->rotation & (RR_Rotate_90 | RR_Rotate_270)) != 0;
-  const std::optional<std::vector<Rect>> after =
-      ResizeInLayout(before, /*device=*/0, turned ? mode.height : mode.width, turned ? mode.width : mode.height);
-  if (!after) return std::nullopt;
+  const Rect resized{0, 0, turned ? mode.height : mode.width, turned ? mode.width : mode.height};
+  const std::vector<Rect> after = ResizeOrRefuse(before, /*device=*/0, resized, device.name, mode);
   *screen = {0, 0};
   for (size_t i = 0; i < crtcs.size(); ++i) {
-    crtcs[i].after = (*after)[i];
+    crtcs[i].after = after[i];
     screen->width = std::max(screen->width, crtcs[i].after.x + crtcs[i].after.width);
     screen->height = std::max(screen->height, crtcs[i].after.y + crtcs[i].after.height);
   }
@@ -248,16 +247,15 @@ void X11RandR::Change(const ModeEntry& mode) {
   const int screen = DefaultScreen(display);
   const Size now{DisplayWidth(display, screen), DisplayHeight(display, screen)};
   Size target{};
-  const std::optional<std::vector<Placed>> crtcs = LayoutFor(mode, &target);
-  if (!crtcs) throw ServiceError(NoLayout(device.name, mode.width, mode.height));
+  const std::vector<Placed> crtcs = LayoutFor(mode, &target);
   const Size grown{std::max(now.width, target.width), std::max(now.height, target.height)};
   // Grow before: each CRTC must fit in the screen the moment it changes.
   std::string failure = grown != now ? SetScreenSize(display, now, grown) : "";
   const bool grew = grown != now && failure.empty();
   size_t set = 0;  // the CRTCs that took their new state, in order
-  while (failure.empty() && set < crtcs->size()) {
-    const Placed& crtc = (*crtcs)[set];
-    failure = SetCrtc(display, resources_.get(), crtc.id, *crtc.info, set == 0 ? mode.id : crtc.info->mode, crtc.after);
+  while (failure.empty() && set < crtcs.size()) {
+    const Placed& crtc = crtcs[set];
+    failure = SetCrtc(display, resources_.get(), crtc.id, *crtc.info, set == 0 ? *mode.id : crtc.info->mode, crtc.after);
     if (failure.empty()) ++set;
   }
   // Shrink after: only once no CRTC reaches beyond the smaller screen.
@@ -265,8 +263,8 @@ void X11RandR::Change(const ModeEntry& mode) {
   if (failure.empty()) return;
   bool undone = true;
   for (size_t i = 0; i < set; ++i) {
-    const XRRCrtcInfo& info = *(*crtcs)[i].info;
-    undone = SetCrtc(display, resources_.get(), (*crtcs)[i].id, info, info.mode, PlaceOf(info)).empty() && undone;
+    const XRRCrtcInfo& info = *crtcs[i].info;
+    undone = SetCrtc(display, resources_.get(), crtcs[i].id, info, info.mode, PlaceOf(info)).empty() && undone;
   }
   if (grew) undone = SetScreenSize(display, now, now).empty() && undone;
   throw ServiceError(failure + ", changing " + device.name + " to " + std::to_string(mode.width) + "x" +
