@@ -1,13 +1,15 @@
 // The display settings calls on Linux, served by the one display service
 // that the session offers: a Wayland compositor's own service where vistrel
 // knows one, else X11 RandR. The service is chosen and read once per run, on
-// the first call; every enumeration is served from that copy.
+// the first call; every enumeration is served from that copy. A service's
+// failure (a ServiceError) is told here, in one line, and answered as the
+// platform's failure.
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "display/SavedMode.h"
@@ -18,42 +20,51 @@
 
 namespace platform {
 
-void SayUnusable(const std::string& what) {
-  std::fprintf(stderr, "vistrel: %s\n", what.c_str());
-  std::fflush(stderr);
-}
-
 namespace {
 
 constexpr int32_t DM_INTERLACED = 0x00000002;  // dmDisplayFlags bit
 
-/// Returns the session's service, or nullptr when it has none that serves:
-/// GNOME's where the session bus has it, else the compositor's own output
-/// management, found on one connection. A Wayland session never falls back
-/// to X11: XWayland's RandR shows modes that the compositor does not apply.
-std::unique_ptr<DisplayService> OpenService() {
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if (!wayland || !*wayland) return OpenX11RandR();
-  std::string absence;
-  std::unique_ptr<DisplayService> service = OpenGnomeDisplayConfig(&absence);
-  if (service || absence.empty()) return service;
-  std::string where;
-  std::unique_ptr<WaylandConnection> connection = WaylandConnection::Open(&where);
-  if (connection) {
-    where = connection->Where();
+/// Returns the Wayland session's service: GNOME's where the session bus has
+/// it, else the compositor's own output management, found on one
+/// connection. Throws ServiceError, saying what was looked for where none is
+/// there. A Wayland session never falls back to X11: XWayland's RandR shows
+/// modes that the compositor does not apply.
+std::unique_ptr<DisplayService> OpenWaylandService() {
+  std::string lookedFor;
+  try {
+    return OpenGnomeDisplayConfig();
+  } catch (const ServiceError& error) {
+    if (!error.IsAbsent()) throw;
+    lookedFor = error.what();
+  }
+  lookedFor += ", kde_output_management_v2 and zwlr_output_manager_v1 on ";
+  try {
+    std::unique_ptr<WaylandConnection> connection = WaylandConnection::Open();
     if (connection->Find("kde_output_management_v2") && connection->Find("kde_output_device_v2"))
       return OpenKdeOutputManagement(std::move(connection));
     if (connection->Find("zwlr_output_manager_v1")) return OpenWlrOutputManagement(std::move(connection));
+    lookedFor += connection->Where();
+  } catch (const ServiceError& error) {
+    if (!error.IsAbsent()) throw;
+    lookedFor += error.what();
   }
-  SayUnusable("this Wayland session offers no display configuration service that vistrel can use (looked for " +
-              absence + ", kde_output_management_v2 and zwlr_output_manager_v1 on " + where + ")");
-  return nullptr;
+  throw ServiceError("this Wayland session offers no display configuration service that vistrel can use (looked for " +
+                     lookedFor + ")");
 }
 
-/// Returns the run's service; nullptr when it has none, and every call then
-/// answers as a failed platform.
+/// Returns the run's service, opened on the first call: the Wayland
+/// session's, else X11 RandR. nullptr when it has none, having said why, and
+/// every call then answers as a failed platform.
 DisplayService* Service() {
-  static std::unique_ptr<DisplayService> service = OpenService();
+  static const std::unique_ptr<DisplayService> service = []() -> std::unique_ptr<DisplayService> {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    try {
+      return wayland && *wayland ? OpenWaylandService() : OpenX11RandR();
+    } catch (const ServiceError& error) {
+      ReportError(error.what());
+      return nullptr;
+    }
+  }();
   return service.get();
 }
 
@@ -74,7 +85,7 @@ void Fill(const DeviceState& device, const ModeEntry& mode, DEVMODEA* record) {
 /// size: at `refreshHz`, or for 0 and 1 at none, which the compositor chooses.
 ModeEntry AnySize(int32_t width, int32_t height, int32_t refreshHz) {
   const double refresh = refreshHz == 0 || refreshHz == 1 ? 0 : refreshHz;
-  return {kAnySizeMode, width, height, refresh, /*interlaced=*/false, /*preferred=*/false};
+  return {/*id=*/std::nullopt, width, height, refresh, /*interlaced=*/false, /*preferred=*/false};
 }
 
 }  // namespace
@@ -91,8 +102,8 @@ int32_t EnumDisplaySettingsA(const char* /*deviceName*/, int32_t modeNum, DEVMOD
     Fill(device, device.current, record);
     return 1;
   }
-  if (modeNum < 0 || modeNum >= static_cast<int32_t>(device.modes.size())) return 0;
-  Fill(device, device.modes[modeNum], record);
+  if (modeNum < 0 || static_cast<size_t>(modeNum) >= device.modes.size()) return 0;
+  Fill(device, device.modes[static_cast<size_t>(modeNum)], record);
   return 1;
 }
 
@@ -115,17 +126,22 @@ int32_t ChangeDisplaySettingsA(DEVMODEA* record, uint32_t /*flags*/) {
   // Here 0 and 1 ask for the size's default refresh rate, as on Windows.
   const int32_t refreshHz =
       (record->dmFields & DM_DISPLAYFREQUENCY) ? record->dmDisplayFrequency : WholeHz(current.refresh);
-  int index = ChooseMode(device.modes, width, height, refreshHz);
+  std::optional<size_t> index = ChooseMode(device.modes, width, height, refreshHz);
   // On a device that takes any size, 0 and 1 ask for no rate: a mode in force with a rate is not it.
-  if (device.takesAnySize && (refreshHz == 0 || refreshHz == 1) && index >= 0 && device.modes[index].refresh != 0)
-    index = -1;
-  if (index < 0 && !device.takesAnySize) return DISP_CHANGE_BADMODE;
-  const ModeEntry mode = index >= 0 ? device.modes[index] : AnySize(width, height, refreshHz);
+  if (device.takesAnySize && (refreshHz == 0 || refreshHz == 1) && index && device.modes[*index].refresh != 0)
+    index.reset();
+  if (!index && !device.takesAnySize) return DISP_CHANGE_BADMODE;
+  const ModeEntry mode = index ? device.modes[*index] : AnySize(width, height, refreshHz);
   // A size of its own must be one the service can say: positive, its rate in int32 millihertz.
   if (mode.width <= 0 || mode.height <= 0 || mode.refresh < 0 || mode.refresh * 1000 > INT32_MAX)
     return DISP_CHANGE_BADMODE;
-  if (mode.id == current.id) return DISP_CHANGE_SUCCESSFUL;
-  if (!service->Apply(mode, refreshHz)) return DISP_CHANGE_FAILED;
+  if (mode.id && mode.id == current.id) return DISP_CHANGE_SUCCESSFUL;
+  try {
+    service->Apply(mode, refreshHz);
+  } catch (const ServiceError& error) {
+    ReportError(error.what());
+    return DISP_CHANGE_FAILED;
+  }
   device.current = mode;
   return DISP_CHANGE_SUCCESSFUL;
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/Modes.h"
+
 namespace platform {
 
 /// An output's place in the layout: its top-left corner and its size, in
@@ -40,5 +42,11 @@ std::optional<std::vector<Rect>> ResizeInLayout(const std::vector<Rect>& layout,
 /// Returns the line that says why `device` cannot show `width` by `height`
 /// when ResizeInLayout finds no layout.
 std::string NoLayout(const std::string& device, int32_t width, int32_t height);
+
+/// Returns ResizeInLayout's layout for `layout[device]` resized to the size
+/// of `resized` (its place when it shows `mode`). Throws ServiceError with
+/// NoLayout's line for the device `name` and `mode` when there is none.
+std::vector<Rect> ResizeOrRefuse(const std::vector<Rect>& layout, size_t device, const Rect& resized,
+                                 const std::string& name, const ModeEntry& mode);
 
 }  // namespace platform

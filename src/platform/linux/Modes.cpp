@@ -15,19 +15,20 @@ double RefreshRate(unsigned long dotClock, unsigned int hTotal, unsigned int vTo
 
 int32_t WholeHz(double refresh) { return static_cast<int32_t>(std::lround(refresh)); }
 
-int ChooseMode(const std::vector<ModeEntry>& modes, int32_t width, int32_t height, int32_t refreshHz) {
+std::optional<size_t> ChooseMode(const std::vector<ModeEntry>& modes, int32_t width, int32_t height,
+                                 int32_t refreshHz) {
   const bool wantsDefault = refreshHz == 0 || refreshHz == 1;
-  int chosen = -1;
-  for (int i = 0; i < static_cast<int>(modes.size()); ++i) {
+  std::optional<size_t> chosen;
+  for (size_t i = 0; i < modes.size(); ++i) {
     const ModeEntry& mode = modes[i];
     if (mode.width != width || mode.height != height) continue;
     if (wantsDefault) {
       if (mode.preferred) return i;
-      if (chosen < 0) chosen = i;
+      if (!chosen) chosen = i;
       continue;
     }
     if (WholeHz(mode.refresh) != refreshHz) continue;
-    if (chosen < 0 || std::fabs(mode.refresh - refreshHz) < std::fabs(modes[chosen].refresh - refreshHz))
+    if (!chosen || std::fabs(mode.refresh - refreshHz) < std::fabs(modes[*chosen].refresh - refreshHz))
       chosen = i;
   }
   return chosen;

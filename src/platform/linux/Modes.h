@@ -4,14 +4,18 @@
 // mode for a requested size and refresh rate. Pure: no X calls, so the
 // rules can be tested on plain lists.
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace platform {
 
 /// One mode of the output's list, in the server's order.
 struct ModeEntry {
-  unsigned long id;     ///< the service's number for the mode: RRMode on X11, the list position on GNOME
+  /// The service's number for the mode: RRMode on X11, the list position
+  /// elsewhere; none for a size of the caller's own, that no list holds.
+  std::optional<unsigned long> id;
   int32_t width;        ///< pixels
   int32_t height;       ///< pixels
   double refresh;       ///< Hz, exact
@@ -31,7 +35,8 @@ int32_t WholeHz(double refresh);
 /// Returns the index in `modes` of the mode of `width` by `height` whose
 /// refresh rate rounds to `refreshHz` (the nearest to it where several do,
 /// the first listed among equals); for `refreshHz` 0 or 1, the size's first
-/// preferred mode, else its first listed. Returns -1 when there is none.
-int ChooseMode(const std::vector<ModeEntry>& modes, int32_t width, int32_t height, int32_t refreshHz);
+/// preferred mode, else its first listed. Returns nothing when there is none.
+std::optional<size_t> ChooseMode(const std::vector<ModeEntry>& modes, int32_t width, int32_t height,
+                                 int32_t refreshHz);
 
 }  // namespace platform

@@ -75,17 +75,17 @@ std::optional<std::string> KeyName(const std::string& line) {
 }
 
 /// Where a key sits in the text: its line, and where a new key of its
-/// section would go. -1 where there is none.
+/// section would go; none where there is none.
 struct Place {
-  int keyLine = -1;
-  int sectionLine = -1;
-  int lastKeyLine = -1;  // of the section
+  std::optional<size_t> keyLine;
+  std::optional<size_t> sectionLine;
+  std::optional<size_t> lastKeyLine;  // of the section
 };
 
 Place Find(const std::vector<Line>& lines, const std::string& section, const std::string& key) {
   Place place;
   bool inside = false;
-  for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+  for (size_t i = 0; i < lines.size(); ++i) {
     if (const auto name = SectionName(lines[i].content)) {
       if (inside) break;  // only the first section of that name counts
       inside = SameName(*name, section);
@@ -110,8 +110,8 @@ std::optional<std::string> ReadIniValue(const std::string& text, const std::stri
                                         const std::string& key) {
   const std::vector<Line> lines = SplitLines(text);
   const Place place = Find(lines, section, key);
-  if (place.keyLine < 0) return std::nullopt;
-  const std::string& line = lines[place.keyLine].content;
+  if (!place.keyLine) return std::nullopt;
+  const std::string& line = lines[*place.keyLine].content;
   return Trim(line.substr(line.find('=') + 1));
 }
 
@@ -120,11 +120,11 @@ namespace {
 /// True when the section that opens at `sectionLine` holds nothing but
 /// blank lines besides the line `ignored`, and no later section has its
 /// name: taking its line away would make that later one the first.
-bool OnlyBlankLines(const std::vector<Line>& lines, int sectionLine, int ignored, const std::string& section) {
-  int i = sectionLine + 1;
-  for (; i < static_cast<int>(lines.size()) && !SectionName(lines[i].content); ++i)
+bool OnlyBlankLines(const std::vector<Line>& lines, size_t sectionLine, size_t ignored, const std::string& section) {
+  size_t i = sectionLine + 1;
+  for (; i < lines.size() && !SectionName(lines[i].content); ++i)
     if (i != ignored && !Trim(lines[i].content).empty()) return false;
-  for (; i < static_cast<int>(lines.size()); ++i) {
+  for (; i < lines.size(); ++i) {
     const auto name = SectionName(lines[i].content);
     if (name && SameName(*name, section)) return false;
   }
@@ -137,11 +137,11 @@ std::string ReplaceIniValue(const std::string& text, const std::string& section,
                             const std::optional<std::string>& value) {
   const std::vector<Line> lines = SplitLines(text);
   const Place place = Find(lines, section, key);
-  if (place.keyLine >= 0) {
-    const Line& old = lines[place.keyLine];
+  if (place.keyLine) {
+    const Line& old = lines[*place.keyLine];
     // A removal that empties the section takes its "[Section]" line too.
-    if (!value && OnlyBlankLines(lines, place.sectionLine, place.keyLine, section)) {
-      const Line& header = lines[place.sectionLine];
+    if (!value && OnlyBlankLines(lines, *place.sectionLine, *place.keyLine, section)) {
+      const Line& header = lines[*place.sectionLine];
       return text.substr(0, header.start) + text.substr(header.end, old.start - header.end) + text.substr(old.end);
     }
     // Keep the line's own break (CR LF or LF, or none at the very end).
@@ -157,8 +157,8 @@ std::string ReplaceIniValue(const std::string& text, const std::string& section,
   // lone CR at the very end is made whole, not left inside the line.
   const std::string joined =
       text.empty() || text.back() == '\n' ? text : text + (text.back() == '\r' ? "\n" : lineBreak);
-  if (place.sectionLine < 0) return joined + "[" + section + "]" + lineBreak + newLine;
-  const Line& after = lines[place.lastKeyLine >= 0 ? place.lastKeyLine : place.sectionLine];
+  if (!place.sectionLine) return joined + "[" + section + "]" + lineBreak + newLine;
+  const Line& after = lines[place.lastKeyLine.value_or(*place.sectionLine)];
   if (after.end == text.size()) return joined + newLine;
   return text.substr(0, after.end) + newLine + text.substr(after.end);
 }

@@ -48,18 +48,18 @@ bool ChooseMirroredModes(GnomeState& after, const ModeEntry& mode, int32_t refre
     if (shown < 0) continue;  // the service lists a logical monitor's monitors among its monitors
     GnomeMonitor& monitor = after.monitors[shown];
     if (connector == deviceName) {
-      monitor.current = static_cast<int>(mode.id);
+      monitor.current = static_cast<int>(*mode.id);
       continue;
     }
     const std::vector<ModeEntry> listed = ListedModes(monitor);
-    const int chosen = ChooseMode(listed, mode.width, mode.height, refreshHz);
-    if (chosen < 0) {
+    const std::optional<size_t> chosen = ChooseMode(listed, mode.width, mode.height, refreshHz);
+    if (!chosen) {
       *refusal = connector + ", which shows the same picture as " + deviceName + ", has no mode of " +
                  std::to_string(mode.width) + "x" + std::to_string(mode.height) +
                  (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : "");
       return false;
     }
-    monitor.current = static_cast<int>(listed[chosen].id);
+    monitor.current = static_cast<int>(*listed[*chosen].id);
   }
   return true;
 }
@@ -106,7 +106,7 @@ std::optional<GnomeState> PlanGnomeChange(const GnomeState& state, const ModeEnt
   if (!ChooseMirroredModes(after, mode, refreshHz, refusal)) return std::nullopt;
   const GnomeMonitor& device = state.monitors[state.device];
   GnomeLogical& ours = after.logicals[state.logical];
-  ours.scale = ScaleFor(device.modes[device.current], device.modes[mode.id], ours.scale);
+  ours.scale = ScaleFor(device.modes[device.current], device.modes[*mode.id], ours.scale);
   const Rect resized = *PlaceOfLogical(after, ours);
   const std::optional<std::vector<Rect>> placed =
       ResizeInLayout(before, static_cast<size_t>(state.logical), resized.width, resized.height);

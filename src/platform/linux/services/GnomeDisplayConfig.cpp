@@ -86,14 +86,10 @@ using BusHandle = SdHandle<sd_bus*, CloseBus>;              ///< flushed and clo
 using MessageHandle = SdHandle<sd_bus_message*, FreeMessage>;
 using ErrorHandle = SdHandle<sd_bus_error, FreeError>;
 
-/// A failure while reading or writing a message: the call and the reason.
-struct BusFailure {
-  std::string what;
-};
-
-/// Returns `result` when sd-bus reports success (>= 0); throws otherwise.
+/// Returns `result` when sd-bus reports success (>= 0); throws ServiceError
+/// with the call and the reason otherwise.
 int Check(int result, const char* call) {
-  if (result < 0) throw BusFailure{std::string(call) + ": " + std::strerror(-result)};
+  if (result < 0) throw ServiceError(std::string(call) + ": " + std::strerror(-result));
   return result;
 }
 
@@ -203,12 +199,12 @@ void ReadLayoutMode(const SdBus& sd, sd_bus_message* m, GnomeState* state) {
 class GnomeDisplayConfig : public DisplayService {
  public:
   explicit GnomeDisplayConfig(const SdBus& sd) : sd_(sd), bus_(sd) {}
-  /// Connects to the session bus; returns false, with `absence` set, when
+  /// Connects to the session bus; throws ServiceError, marked absent, when
   /// it or the service is not there.
-  bool Connect(std::string* absence);
-  /// Reads the state and picks the device; throws BusFailure.
+  void Connect();
+  /// Reads the state and picks the device; throws ServiceError.
   void Load();
-  bool Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  void Apply(const ModeEntry& mode, int32_t refreshHz) override;
 
  private:
   void ReadState(sd_bus_message* reply);
@@ -223,23 +219,17 @@ class GnomeDisplayConfig : public DisplayService {
   GnomeState state_;
 };
 
-bool GnomeDisplayConfig::Connect(std::string* absence) {
+void GnomeDisplayConfig::Connect() {
   const std::string lookedFor = std::string(kService) + " on the session bus";
   const int opened = sd_.openUser(&bus_.value);
-  if (opened < 0) {
-    *absence = lookedFor + ", which cannot be reached: " + std::strerror(-opened);
-    return false;
-  }
+  if (opened < 0) throw ServiceError::Absent(lookedFor + ", which cannot be reached: " + std::strerror(-opened));
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
   int owned = 0;
   if (sd_.callMethod(bus_.value, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                      "NameHasOwner", &error.value, &reply.value, "s", kService) < 0 ||
-      sd_.read(reply.value, "b", &owned) < 0 || !owned) {
-    *absence = lookedFor;
-    return false;
-  }
-  return true;
+      sd_.read(reply.value, "b", &owned) < 0 || !owned)
+    throw ServiceError::Absent(lookedFor);
 }
 
 void GnomeDisplayConfig::ReadState(sd_bus_message* reply) {
@@ -275,7 +265,7 @@ void GnomeDisplayConfig::PickDevice() {
       state_.device = MonitorOf(state_, logical.connectors.front());
   for (size_t i = 0; i < monitors.size() && state_.device < 0; ++i)
     if (LogicalOf(monitors[i].connector) >= 0) state_.device = static_cast<int>(i);
-  if (state_.device < 0) throw BusFailure{std::string(kService) + " shows no monitor in its layout"};
+  if (state_.device < 0) throw ServiceError(std::string(kService) + " shows no monitor in its layout");
   state_.logical = LogicalOf(monitors[state_.device].connector);
 }
 
@@ -283,7 +273,7 @@ void GnomeDisplayConfig::Load() {
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
   if (sd_.callMethod(bus_.value, kService, kPath, kService, "GetCurrentState", &error.value, &reply.value, "") < 0)
-    throw BusFailure{std::string("GetCurrentState: ") + (error.value.message ? error.value.message : "no reply")};
+    throw ServiceError(std::string("GetCurrentState: ") + (error.value.message ? error.value.message : "no reply"));
   ReadState(reply.value);
   PickDevice();
   const GnomeMonitor& monitor = state_.monitors[state_.device];
@@ -303,7 +293,7 @@ void GnomeDisplayConfig::AppendMonitors(sd_bus_message* m, const GnomeState& sta
   for (const std::string& connector : logical.connectors) {
     const int shown = MonitorOf(state, connector);
     const GnomeMonitor* monitor = shown < 0 ? nullptr : &state.monitors[shown];
-    if (!monitor || monitor->current < 0) throw BusFailure{"monitor " + connector + " shows no mode"};
+    if (!monitor || monitor->current < 0) throw ServiceError("monitor " + connector + " shows no mode");
     Check(sd_.open(m, SD_BUS_TYPE_STRUCT, "ssa{sv}"), what);
     Check(sd_.append(m, "ss", connector.c_str(), monitor->modes[monitor->current].id.c_str()), what);
     Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "{sv}"), what);
@@ -335,44 +325,32 @@ void GnomeDisplayConfig::AppendState(sd_bus_message* m, const GnomeState& state)
   Check(sd_.close(m), what);
 }
 
-bool GnomeDisplayConfig::Apply(const ModeEntry& mode, int32_t refreshHz) {
+void GnomeDisplayConfig::Apply(const ModeEntry& mode, int32_t refreshHz) {
   std::string refusal;
   const std::optional<GnomeState> planned = PlanGnomeChange(state_, mode, refreshHz, &refusal);
-  try {
-    if (!planned) throw BusFailure{refusal};
-    MessageHandle call(sd_);
-    Check(sd_.newMethodCall(bus_.value, &call.value, kService, kPath, kService, "ApplyMonitorsConfig"),
-          "ApplyMonitorsConfig message");
-    Check(sd_.append(call.value, "uu", serial_, kTemporaryMethod), "ApplyMonitorsConfig message");
-    AppendState(call.value, *planned);
-    ErrorHandle error(sd_);
-    MessageHandle reply(sd_);
-    if (sd_.call(bus_.value, call.value, /*usec=*/0, &error.value, &reply.value) < 0)
-      throw BusFailure{std::string("ApplyMonitorsConfig: ") + (error.value.message ? error.value.message : "no reply")};
-  } catch (const BusFailure& failure) {
-    SayUnusable(failure.what);
-    return false;
-  }
+  if (!planned) throw ServiceError(refusal);
+  MessageHandle call(sd_);
+  Check(sd_.newMethodCall(bus_.value, &call.value, kService, kPath, kService, "ApplyMonitorsConfig"),
+        "ApplyMonitorsConfig message");
+  Check(sd_.append(call.value, "uu", serial_, kTemporaryMethod), "ApplyMonitorsConfig message");
+  AppendState(call.value, *planned);
+  ErrorHandle error(sd_);
+  MessageHandle reply(sd_);
+  if (sd_.call(bus_.value, call.value, /*usec=*/0, &error.value, &reply.value) < 0)
+    throw ServiceError(std::string("ApplyMonitorsConfig: ") + (error.value.message ? error.value.message : "no reply"));
   state_ = *planned;
-  return true;
 }
 
 }  // namespace
 
-std::unique_ptr<DisplayService> OpenGnomeDisplayConfig(std::string* absence) {
+std::unique_ptr<DisplayService> OpenGnomeDisplayConfig() {
   const SdBus* sd = LoadSdBus();
-  if (!sd) {
-    *absence = std::string(kService) + " on the session bus, through " + kLibrary + ", which cannot be loaded";
-    return nullptr;
-  }
+  if (!sd)
+    throw ServiceError::Absent(std::string(kService) + " on the session bus, through " + kLibrary +
+                               ", which cannot be loaded");
   auto service = std::make_unique<GnomeDisplayConfig>(*sd);
-  if (!service->Connect(absence)) return nullptr;
-  try {
-    service->Load();
-  } catch (const BusFailure& failure) {
-    SayUnusable(failure.what);
-    return nullptr;
-  }
+  service->Connect();
+  service->Load();
   return service;
 }
 

@@ -13,13 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/services/WaylandClient.h"  // first: the protocol headers' calls go to the loaded library
+
 #include "kde-output-device-v2-client-protocol.h"
 #include "kde-output-management-v2-client-protocol.h"
 #include "kde-output-order-v1-client-protocol.h"
 #include "kde-primary-output-v1-client-protocol.h"
 #include "platform/linux/DisplayService.h"
 #include "platform/linux/Layout.h"
-#include "platform/linux/services/WaylandClient.h"
 
 namespace platform {
 namespace {
@@ -119,23 +120,18 @@ Rect PlaceOf(const KdeOutput& output, const KdeMode& mode) {
   return platform::PlaceOf(output.x, output.y, mode.width, mode.height, output.transform, output.scale);
 }
 
-/// A failure while reading the outputs: what failed and why.
-struct KdeFailure {
-  std::string what;
-};
-
 /// The outputs that KWin holds, and the device among them.
 class KdeOutputManagement : public DisplayService {
  public:
   explicit KdeOutputManagement(std::unique_ptr<WaylandConnection> connection) : connection_(std::move(connection)) {}
   ~KdeOutputManagement() override;
-  /// Binds the globals, reads every output and picks the device; throws KdeFailure.
+  /// Binds the globals, reads every output and picks the device; throws ServiceError.
   void Load();
-  bool Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  void Apply(const ModeEntry& mode, int32_t refreshHz) override;
 
  private:
   KdeOutput* PickDevice();
-  bool Configure(const KdeMode& target, const std::vector<KdeOutput*>& shown, const std::vector<Rect>& before,
+  void Configure(const KdeMode& target, const std::vector<KdeOutput*>& shown, const std::vector<Rect>& before,
                  const std::vector<Rect>& after);
 
   std::unique_ptr<WaylandConnection> connection_;  // first made, last gone: every proxy below lives on it
@@ -192,11 +188,11 @@ void KdeOutputManagement::Load() {
     kde_primary_output_v1_add_listener(primaryProxy_, &kPrimaryListener, &order_);
   }
   const std::string where = std::string(kDevice) + " on " + connection_->Where();
-  if (!connection_->Roundtrip()) throw KdeFailure{where + ": " + connection_->Error()};
+  if (!connection_->Roundtrip()) throw ServiceError(where + ": " + connection_->Error());
   for (const auto& output : outputs_)
-    if (!output->done) throw KdeFailure{where + ": output " + output->name + " did not announce its whole state"};
+    if (!output->done) throw ServiceError(where + ": output " + output->name + " did not announce its whole state");
   device_ = PickDevice();
-  if (!device_) throw KdeFailure{where + " shows no enabled output"};
+  if (!device_) throw ServiceError(where + " shows no enabled output");
   device.name = device_->name;
   for (size_t i = 0; i < device_->modes.size(); ++i) {
     const KdeMode& mode = *device_->modes[i];
@@ -211,7 +207,7 @@ void KdeOutputManagement::Load() {
 /// Sends one configuration: the device shows `target`, and every output
 /// whose place differs between `before` and `after` moves there; the rest
 /// of every output's state is left as KWin holds it. Waits for the answer.
-bool KdeOutputManagement::Configure(const KdeMode& target, const std::vector<KdeOutput*>& shown,
+void KdeOutputManagement::Configure(const KdeMode& target, const std::vector<KdeOutput*>& shown,
                                     const std::vector<Rect>& before, const std::vector<Rect>& after) {
   kde_output_configuration_v2* configuration = kde_output_management_v2_create_configuration(management_);
   Answer answer = Answer::kNone;
@@ -225,45 +221,38 @@ bool KdeOutputManagement::Configure(const KdeMode& target, const std::vector<Kde
   kde_output_configuration_v2_destroy(configuration);
   const std::string asked = std::to_string(target.width) + "x" + std::to_string(target.height) + " at " +
                             std::to_string(target.refresh) + " mHz on " + device_->name;
-  if (!answered) SayUnusable("KWin closed the connection while changing " + asked + ": " + connection_->Error());
-  if (answer == Answer::kFailed) SayUnusable("kde_output_configuration_v2: KWin refused " + asked);
-  return answer == Answer::kApplied;
+  if (!answered) throw ServiceError("KWin closed the connection while changing " + asked + ": " + connection_->Error());
+  if (answer == Answer::kFailed) throw ServiceError("kde_output_configuration_v2: KWin refused " + asked);
 }
 
 /// Puts `mode` on the device and moves the other enabled outputs by the
 /// layout rule, in one configuration.
-bool KdeOutputManagement::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
-  const KdeMode& target = *device_->modes[mode.id];
+void KdeOutputManagement::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
+  const KdeMode& target = *device_->modes[*mode.id];
   std::vector<KdeOutput*> shown;
   std::vector<Rect> before;
   size_t ours = 0;
   for (const auto& output : outputs_) {
     if (!output->enabled) continue;
     const KdeMode* current = output->current;
-    if (!current || current->removed) return SayUnusable(kDevice + (" " + output->name) + " shows no mode"), false;
+    if (!current || current->removed) throw ServiceError(kDevice + (" " + output->name) + " shows no mode");
     if (output.get() == device_) ours = shown.size();
     shown.push_back(output.get());
     before.push_back(PlaceOf(*output, *current));
   }
   const Rect resized = PlaceOf(*device_, target);
   const std::optional<std::vector<Rect>> after = ResizeInLayout(before, ours, resized.width, resized.height);
-  if (!after) return SayUnusable(NoLayout(device_->name, target.width, target.height)), false;
-  if (!Configure(target, shown, before, *after)) return false;
+  if (!after) throw ServiceError(NoLayout(device_->name, target.width, target.height));
+  Configure(target, shown, before, *after);
   for (size_t i = 0; i < shown.size(); ++i) shown[i]->x = (*after)[i].x, shown[i]->y = (*after)[i].y;
   device_->current = &target;
-  return true;
 }
 
 }  // namespace
 
 std::unique_ptr<DisplayService> OpenKdeOutputManagement(std::unique_ptr<WaylandConnection> connection) {
   auto service = std::make_unique<KdeOutputManagement>(std::move(connection));
-  try {
-    service->Load();
-  } catch (const KdeFailure& failure) {
-    SayUnusable(failure.what);
-    return nullptr;
-  }
+  service->Load();
   return service;
 }
 

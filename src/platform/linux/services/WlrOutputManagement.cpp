@@ -8,9 +8,9 @@
 // Read, then decide, then write: the listeners only fill the plain structs
 // below; the device, the modes and the layout follow from them.
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,7 +31,7 @@ struct WlrMode {
   int32_t width = 0, height = 0;  // pixels
   int32_t refresh = 0;            // mHz; 0: not given
   bool preferred = false;
-  bool finished = false;          // the compositor no longer offers it
+  bool finished = false;          // no longer offered: never listed, never sent
 };
 
 /// One head: an output, enabled (showing part of the layout) or not.
@@ -56,9 +56,9 @@ class WlrOutputManagement : public DisplayService {
   explicit WlrOutputManagement(std::unique_ptr<WaylandConnection> connection)
       : connection_(std::move(connection)) {}
   ~WlrOutputManagement() override;
-  /// Binds the manager and reads every head; returns false having said why.
-  bool Load();
-  bool Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  /// Binds the manager and reads every head; throws ServiceError.
+  void Load();
+  void Apply(const ModeEntry& mode, int32_t refreshHz) override;
 
   // What the listeners fill.
   std::vector<std::unique_ptr<WlrHead>> heads;  // in the order announced
@@ -67,7 +67,7 @@ class WlrOutputManagement : public DisplayService {
   Answer answer = Answer::kNone;
 
  private:
-  std::optional<std::vector<Rect>> LayoutFor(const ModeEntry& mode) const;
+  std::vector<Rect> LayoutFor(const ModeEntry& mode) const;
   bool SendConfiguration(const ModeEntry& mode, const std::vector<Rect>& layout);
   void ReleaseHead(WlrHead& head);
 
@@ -87,7 +87,8 @@ void OnModeRefresh(void* data, zwlr_output_mode_v1*, int32_t refresh) {
 }
 void OnModePreferred(void* data, zwlr_output_mode_v1*) { static_cast<WlrMode*>(data)->preferred = true; }
 void OnModeFinished(void* data, zwlr_output_mode_v1*) { static_cast<WlrMode*>(data)->finished = true; }
-const zwlr_output_mode_v1_listener kModeListener = {OnModeSize, OnModeRefresh, OnModePreferred, OnModeFinished};
+const zwlr_output_mode_v1_listener kModeListener = {
+    .size = OnModeSize, .refresh = OnModeRefresh, .preferred = OnModePreferred, .finished = OnModeFinished};
 
 WlrHead& HeadOf(void* data) { return *static_cast<WlrHead*>(data); }
 void OnHeadName(void* data, zwlr_output_head_v1*, const char* name) { HeadOf(data).name = name; }
@@ -111,9 +112,10 @@ void OnHeadScale(void* data, zwlr_output_head_v1*, wl_fixed_t scale) { HeadOf(da
 void OnHeadFinished(void*, zwlr_output_head_v1*) {}  // a head unplugged: the next configuration is cancelled
 void OnHeadAdaptiveSync(void*, zwlr_output_head_v1*, uint32_t) {}
 const zwlr_output_head_v1_listener kHeadListener = {
-    OnHeadName,     OnHeadText,      OnHeadPhysicalSize, OnHeadMode, OnHeadEnabled, OnHeadCurrentMode,
-    OnHeadPosition, OnHeadTransform, OnHeadScale,        OnHeadFinished, OnHeadText, OnHeadText,
-    OnHeadText,     OnHeadAdaptiveSync};
+    .name = OnHeadName, .description = OnHeadText, .physical_size = OnHeadPhysicalSize, .mode = OnHeadMode,
+    .enabled = OnHeadEnabled, .current_mode = OnHeadCurrentMode, .position = OnHeadPosition,
+    .transform = OnHeadTransform, .scale = OnHeadScale, .finished = OnHeadFinished, .make = OnHeadText,
+    .model = OnHeadText, .serial_number = OnHeadText, .adaptive_sync = OnHeadAdaptiveSync};
 
 WlrOutputManagement& ServiceOf(void* data) { return *static_cast<WlrOutputManagement*>(data); }
 void OnHead(void* data, zwlr_output_manager_v1*, zwlr_output_head_v1* proxy) {
@@ -126,12 +128,14 @@ void OnDone(void* data, zwlr_output_manager_v1*, uint32_t serial) {
   ServiceOf(data).serial = serial, ServiceOf(data).haveSerial = true;
 }
 void OnManagerFinished(void*, zwlr_output_manager_v1*) {}
-const zwlr_output_manager_v1_listener kManagerListener = {OnHead, OnDone, OnManagerFinished};
+const zwlr_output_manager_v1_listener kManagerListener = {
+    .head = OnHead, .done = OnDone, .finished = OnManagerFinished};
 
 void OnSucceeded(void* data, zwlr_output_configuration_v1*) { ServiceOf(data).answer = Answer::kSucceeded; }
 void OnFailed(void* data, zwlr_output_configuration_v1*) { ServiceOf(data).answer = Answer::kFailed; }
 void OnCancelled(void* data, zwlr_output_configuration_v1*) { ServiceOf(data).answer = Answer::kCancelled; }
-const zwlr_output_configuration_v1_listener kConfigurationListener = {OnSucceeded, OnFailed, OnCancelled};
+const zwlr_output_configuration_v1_listener kConfigurationListener = {
+    .succeeded = OnSucceeded, .failed = OnFailed, .cancelled = OnCancelled};
 
 /// Returns the device among `heads`: the enabled head at the layout's origin,
 /// where a desktop puts its primary display, else the first enabled head;
@@ -144,16 +148,21 @@ WlrHead* DeviceOf(const std::vector<std::unique_ptr<WlrHead>>& heads) {
   return nullptr;
 }
 
-/// Returns `mode` as the mode list gives it: the id is its place in `head`'s list.
+/// Returns `mode` as the mode list gives it: the id is its place in
+/// `head`'s list. Throws ServiceError when the head did not announce it.
 ModeEntry EntryOf(const WlrHead& head, const WlrMode& mode) {
-  size_t id = 0;
-  while (head.modes[id].get() != &mode) ++id;
+  const auto isIt = [&mode](const std::unique_ptr<WlrMode>& announced) { return announced.get() == &mode; };
+  const auto found = std::find_if(head.modes.begin(), head.modes.end(), isIt);
+  if (found == head.modes.end())
+    throw ServiceError("zwlr_output_head_v1 " + head.name + ": its current mode is none of the modes it announced");
+  const auto id = static_cast<unsigned long>(found - head.modes.begin());
   return {id, mode.width, mode.height, mode.refresh / 1000.0, /*interlaced=*/false, mode.preferred};  // mHz to Hz
 }
 
 /// Returns where `head` is in the layout when it shows `width` by `height` pixels.
 Rect PlaceOf(const WlrHead& head, int32_t width, int32_t height) {
-  return platform::PlaceOf(head.x, head.y, width, height, head.transform, wl_fixed_to_double(head.scale));
+  return platform::PlaceOf(head.x, head.y, width, height, static_cast<uint32_t>(head.transform),
+                           wl_fixed_to_double(head.scale));
 }
 
 WlrOutputManagement::~WlrOutputManagement() {
@@ -175,36 +184,31 @@ void WlrOutputManagement::ReleaseHead(WlrHead& head) {
   Release(version_, head.proxy, zwlr_output_head_v1_release);
 }
 
-bool WlrOutputManagement::Load() {
+void WlrOutputManagement::Load() {
   const WaylandGlobal& global = *connection_->Find(zwlr_output_manager_v1_interface.name);
   manager_ = static_cast<zwlr_output_manager_v1*>(
       connection_->Bind(global, &zwlr_output_manager_v1_interface, kVersion));
   version_ = zwlr_output_manager_v1_get_version(manager_);
   zwlr_output_manager_v1_add_listener(manager_, &kManagerListener, this);
-  if (!connection_->DispatchUntil([this] { return haveSerial; })) {
-    SayUnusable("zwlr_output_manager_v1 on " + connection_->Where() + ": " + connection_->Error());
-    return false;
-  }
+  if (!connection_->DispatchUntil([this] { return haveSerial; }))
+    throw ServiceError("zwlr_output_manager_v1 on " + connection_->Where() + ": " + connection_->Error());
   device_ = DeviceOf(heads);
-  if (!device_) {
-    SayUnusable("zwlr_output_manager_v1 on " + connection_->Where() + " shows no enabled head");
-    return false;
-  }
+  if (!device_) throw ServiceError("zwlr_output_manager_v1 on " + connection_->Where() + " shows no enabled head");
   device.name = device_->name;
-  for (const auto& mode : device_->modes) device.modes.push_back(EntryOf(*device_, *mode));
+  for (const auto& mode : device_->modes)
+    if (!mode->finished) device.modes.push_back(EntryOf(*device_, *mode));
   device.hasCurrent = device_->current != nullptr;
   if (device.hasCurrent) device.current = EntryOf(*device_, *device_->current);
   device.bitsPerPel = 32;  // wlroots composes every output in 32-bit pixels
   // A headless, nested or remote output has no size in millimetres and no
   // list beyond the mode in force: it shows whatever size it is given.
-  device.takesAnySize = !device_->physicalSize && device_->modes.size() <= (device.hasCurrent ? 1u : 0u);
-  return true;
+  device.takesAnySize = !device_->physicalSize && device.modes.size() <= (device.hasCurrent ? 1u : 0u);
 }
 
 /// Returns where every head goes (beside `heads`; disabled heads stay as
 /// they are) when the device shows `mode`, by the outputs' shared layout
-/// rule; nothing when no layout keeps them together.
-std::optional<std::vector<Rect>> WlrOutputManagement::LayoutFor(const ModeEntry& mode) const {
+/// rule; throws ServiceError when no layout keeps them together.
+std::vector<Rect> WlrOutputManagement::LayoutFor(const ModeEntry& mode) const {
   std::vector<Rect> before;  // the enabled heads
   size_t ours = 0;
   for (const auto& head : heads) {
@@ -213,12 +217,11 @@ std::optional<std::vector<Rect>> WlrOutputManagement::LayoutFor(const ModeEntry&
     const WlrMode* shown = head->current;
     before.push_back(shown ? PlaceOf(*head, shown->width, shown->height) : PlaceOf(*head, 0, 0));
   }
-  const Rect extent = PlaceOf(*device_, mode.width, mode.height);
-  const std::optional<std::vector<Rect>> after = ResizeInLayout(before, ours, extent.width, extent.height);
-  if (!after) return std::nullopt;
+  const std::vector<Rect> after =
+      ResizeOrRefuse(before, ours, PlaceOf(*device_, mode.width, mode.height), device.name, mode);
   std::vector<Rect> layout;
   size_t next = 0;
-  for (const auto& head : heads) layout.push_back(head->enabled ? (*after)[next++] : PlaceOf(*head, 0, 0));
+  for (const auto& head : heads) layout.push_back(head->enabled ? after[next++] : PlaceOf(*head, 0, 0));
   return layout;
 }
 
@@ -234,12 +237,12 @@ bool WlrOutputManagement::SendConfiguration(const ModeEntry& mode, const std::ve
       continue;
     }
     auto* state = zwlr_output_configuration_v1_enable_head(configuration, head->proxy);
-    if (head == device_ && mode.id == kAnySizeMode)
+    if (head == device_ && !mode.id)
       zwlr_output_configuration_head_v1_set_custom_mode(state, mode.width, mode.height,
                                                         static_cast<int32_t>(std::lround(mode.refresh * 1000)));  // mHz
     else if (head == device_)
-      zwlr_output_configuration_head_v1_set_mode(state, device_->modes[mode.id]->proxy);
-    else if (head->current)
+      zwlr_output_configuration_head_v1_set_mode(state, device_->modes[*mode.id]->proxy);
+    else if (head->current && !head->current->finished)  // else the compositor keeps the one in force
       zwlr_output_configuration_head_v1_set_mode(state, head->current->proxy);
     zwlr_output_configuration_head_v1_set_position(state, layout[i].x, layout[i].y);
     zwlr_output_configuration_head_v1_set_transform(state, head->transform);
@@ -253,28 +256,23 @@ bool WlrOutputManagement::SendConfiguration(const ModeEntry& mode, const std::ve
   return answered;
 }
 
-bool WlrOutputManagement::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
-  const std::optional<std::vector<Rect>> layout = LayoutFor(mode);
-  if (!layout) {
-    SayUnusable(NoLayout(device.name, mode.width, mode.height));
-    return false;
-  }
+void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
+  const std::vector<Rect> layout = LayoutFor(mode);
   const std::string change = device.name + " to " + std::to_string(mode.width) + "x" + std::to_string(mode.height) +
                              " at " + std::to_string(WholeHz(mode.refresh)) + " Hz";
-  if (!SendConfiguration(mode, *layout))
-    SayUnusable("the compositor ended the connection during the change of " + change + ": " + connection_->Error());
-  else if (answer == Answer::kCancelled)
-    SayUnusable("the compositor cancelled the change of " + change + ": its outputs changed meanwhile");
-  else if (answer == Answer::kFailed)
-    SayUnusable("the compositor failed to apply the change of " + change);
-  return answer == Answer::kSucceeded;
+  if (!SendConfiguration(mode, layout))
+    throw ServiceError("the compositor ended the connection during the change of " + change + ": " +
+                       connection_->Error());
+  if (answer == Answer::kCancelled)
+    throw ServiceError("the compositor cancelled the change of " + change + ": its outputs changed meanwhile");
+  if (answer == Answer::kFailed) throw ServiceError("the compositor failed to apply the change of " + change);
 }
 
 }  // namespace
 
 std::unique_ptr<DisplayService> OpenWlrOutputManagement(std::unique_ptr<WaylandConnection> connection) {
   auto service = std::make_unique<WlrOutputManagement>(std::move(connection));
-  if (!service->Load()) return nullptr;
+  service->Load();
   return service;
 }
 

@@ -2,7 +2,6 @@
 // that DISPLAY names; its modes are read once per run.
 
 #include <algorithm>
-#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -84,16 +83,44 @@ struct Size {
   bool operator!=(const Size& other) const { return !(*this == other); }
 };
 
-/// Resizes the screen to `size`, keeping its pixels per millimetre (96 per
-/// inch where the server gives no physical size).
-void SetScreenSize(Display* display, const Size& now, const Size& size) {
+/// Returns what the server said of the call in progress: the X error it
+/// sent, else the call's own `status`.
+std::string Reason(Display* display, Status status) {
+  if (lastXError == Success) return "status " + std::to_string(status);
+  char text[160] = "";
+  XGetErrorText(display, lastXError, text, sizeof text);
+  return text;
+}
+
+/// Resizes the screen from `now` to `size`, keeping its pixels per
+/// millimetre (96 per inch where the server gives no physical size).
+/// Returns "" when the server took it, else the call and its reason.
+std::string SetScreenSize(Display* display, const Size& now, const Size& size) {
   const int screen = DefaultScreen(display);
   const int nowWidthMm = DisplayWidthMM(display, screen), nowHeightMm = DisplayHeightMM(display, screen);
   const double mmPerPixelX = nowWidthMm > 0 ? static_cast<double>(nowWidthMm) / now.width : 25.4 / 96;
   const double mmPerPixelY = nowHeightMm > 0 ? static_cast<double>(nowHeightMm) / now.height : 25.4 / 96;
+  lastXError = Success;
   XRRSetScreenSize(display, RootWindow(display, screen), size.width, size.height,
                    static_cast<int>(size.width * mmPerPixelX + 0.5), static_cast<int>(size.height * mmPerPixelY + 0.5));
+  XSync(display, /*discard=*/False);  // the request has no reply: its error arrives by now
+  return lastXError == Success ? "" : "XRRSetScreenSize: " + Reason(display, Success);
 }
+
+/// Holds the server grab while a change is made, so that no client sees it half done.
+class ServerGrab {
+ public:
+  explicit ServerGrab(Display* display) : display_(display) { XGrabServer(display); }
+  ServerGrab(const ServerGrab&) = delete;
+  ServerGrab& operator=(const ServerGrab&) = delete;
+  ~ServerGrab() {
+    XUngrabServer(display_);
+    XSync(display_, /*discard=*/False);
+  }
+
+ private:
+  Display* display_;
+};
 
 /// One active CRTC: its id, its state as read, and where it goes.
 struct Placed {
@@ -106,14 +133,14 @@ struct Placed {
 /// The device's output and CRTC on an open display.
 class X11RandR : public DisplayService {
  public:
-  /// Reads the device; says once on standard error why the display cannot
-  /// serve, and returns false, if it cannot.
-  bool Load();
-  bool Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  /// Reads the device; throws ServiceError when the display cannot serve.
+  void Load();
+  void Apply(const ModeEntry& mode, int32_t refreshHz) override;
 
  private:
   void ReadModes(XRROutputInfo* output);
-  std::optional<std::vector<Placed>> LayoutFor(const ModeEntry& mode, Size* screen) const;
+  std::vector<Placed> LayoutFor(const ModeEntry& mode, Size* screen) const;
+  void Change(const ModeEntry& mode);
 
   DisplayHandle display_;
   ScreenResourcesHandle resources_;
@@ -137,52 +164,57 @@ void X11RandR::ReadModes(XRROutputInfo* output) {
   if (device.hasCurrent) device.current = Entry(*current->second, /*preferred=*/false);
 }
 
-bool X11RandR::Load() {
+void X11RandR::Load() {
   display_.reset(XOpenDisplay(/*display_name=*/nullptr));
   Display* display = display_.get();
-  const auto fail = [](const std::string& what) { return SayUnusable(what), false; };
-  if (!display) return fail("cannot open display " + DisplayText());
+  if (!display) throw ServiceError("cannot open display " + DisplayText());
   XSetErrorHandler(RecordXError);
   XSetIOErrorHandler(RecordIOError);
   XSetIOErrorExitHandler(display, KeepRunning, /*user_data=*/nullptr);
   int eventBase = 0, errorBase = 0, major = 0, minor = 0;
   if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor))
-    return fail("display " + DisplayText() + " has no RandR extension");
+    throw ServiceError("display " + DisplayText() + " has no RandR extension");
   if (major < 1 || (major == 1 && minor < 2))
-    return fail("display " + DisplayText() + " has RandR " + std::to_string(major) + "." + std::to_string(minor) +
-                ", not 1.2 or later");
+    throw ServiceError("display " + DisplayText() + " has RandR " + std::to_string(major) + "." +
+                       std::to_string(minor) + ", not 1.2 or later");
   // The current resources: no re-probe of the outputs, which can take seconds.
   resources_.reset(XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display)));
-  if (!resources_) return fail("XRRGetScreenResourcesCurrent failed on display " + DisplayText());
+  if (!resources_) throw ServiceError("XRRGetScreenResourcesCurrent failed on display " + DisplayText());
   OutputInfoHandle output = FindDevice(display, resources_.get(), &output_);
-  if (!output) return fail("display " + DisplayText() + " has no connected output with a CRTC");
-  device.name.assign(output->name, output->nameLen);
+  if (!output) throw ServiceError("display " + DisplayText() + " has no connected output with a CRTC");
+  device.name.assign(output->name, static_cast<size_t>(output->nameLen));
   // XWayland's outputs: its modes are emulated for the X clients that ask,
   // and a change never reaches the compositor's screen.
   if (device.name.rfind("XWAYLAND", 0) == 0)
-    return fail("display " + DisplayText() + " is XWayland's, which does not change the screen: run vistrel with "
-                "WAYLAND_DISPLAY set to the Wayland session's display");
+    throw ServiceError("display " + DisplayText() + " is XWayland's, which does not change the screen: run vistrel "
+                       "with WAYLAND_DISPLAY set to the Wayland session's display");
   crtcId_ = output->crtc;
   crtc_.reset(XRRGetCrtcInfo(display, resources_.get(), output->crtc));
-  if (!crtc_) return fail("XRRGetCrtcInfo failed for output " + device.name);
+  if (!crtc_) throw ServiceError("XRRGetCrtcInfo failed for output " + device.name);
   ReadModes(output.get());
   device.bitsPerPel = BitsPerPixelOfDepth(display, DefaultDepth(display, DefaultScreen(display)));
-  return true;
 }
 
-/// Sets `crtc` to `mode` at `at`, keeping its rotation and outputs; true when the server took it.
-bool SetCrtc(Display* display, XRRScreenResources* resources, RRCrtc crtc, const XRRCrtcInfo& info, RRMode mode,
-             const Rect& at) {
+/// Sets `crtc` to `mode` at `at`, keeping its rotation and outputs. Returns
+/// "" when the server took it, else the call and its reason.
+std::string SetCrtc(Display* display, XRRScreenResources* resources, RRCrtc crtc, const XRRCrtcInfo& info,
+                    RRMode mode, const Rect& at) {
   lastXError = Success;
   const Status status = XRRSetCrtcConfig(display, resources, crtc, CurrentTime, at.x, at.y, mode, info.rotation,
                                          info.outputs, info.noutput);
-  return status == RRSetConfigSuccess && lastXError == Success;
+  return status == RRSetConfigSuccess && lastXError == Success ? "" : "XRRSetCrtcConfig: " + Reason(display, status);
+}
+
+/// Returns where `info` was when it was read.
+Rect PlaceOf(const XRRCrtcInfo& info) {
+  return {info.x, info.y, static_cast<int32_t>(info.width), static_cast<int32_t>(info.height)};
 }
 
 /// Returns every active CRTC, the device's first, with where each goes when
-/// the device shows `mode` (the outputs' shared layout rule), or nothing
-/// when no layout keeps them together; `screen` gets the size that holds them.
-std::optional<std::vector<Placed>> X11RandR::LayoutFor(const ModeEntry& mode, Size* screen) const {
+/// the device shows `mode` (the outputs' shared layout rule); throws
+/// ServiceError when no layout keeps them together. `screen` gets the size
+/// that holds them.
+std::vector<Placed> X11RandR::LayoutFor(const ModeEntry& mode, Size* screen) const {
   Display* display = display_.get();
   std::vector<Placed> crtcs;
   crtcs.push_back({crtcId_, crtc_.get(), nullptr, {}});
@@ -192,16 +224,13 @@ std::optional<std::vector<Placed>> X11RandR::LayoutFor(const ModeEntry& mode, Si
     if (other && other->mode != None) crtcs.push_back({resources_->crtcs[i], other.get(), std::move(other), {}});
   }
   std::vector<Rect> before;
-  for (const Placed& crtc : crtcs)
-    before.push_back({crtc.info->x, crtc.info->y, static_cast<int32_t>(crtc.info->width),
-                      static_cast<int32_t>(crtc.info->height)});
+  for (const Placed& crtc : crtcs) before.push_back(PlaceOf(*crtc.info));
   const bool turned = (crtcs[0].info->rotation & (RR_Rotate_90 | RR_Rotate_270)) != 0;
-  const std::optional<std::vector<Rect>> after =
-      ResizeInLayout(before, /*device=*/0, turned ? mode.height : mode.width, turned ? mode.width : mode.height);
-  if (!after) return std::nullopt;
+  const Rect resized{0, 0, turned ? mode.height : mode.width, turned ? mode.width : mode.height};
+  const std::vector<Rect> after = ResizeOrRefuse(before, /*device=*/0, resized, device.name, mode);
   *screen = {0, 0};
   for (size_t i = 0; i < crtcs.size(); ++i) {
-    crtcs[i].after = (*after)[i];
+    crtcs[i].after = after[i];
     screen->width = std::max(screen->width, crtcs[i].after.x + crtcs[i].after.width);
     screen->height = std::max(screen->height, crtcs[i].after.y + crtcs[i].after.height);
   }
@@ -213,53 +242,59 @@ std::optional<std::vector<Placed>> X11RandR::LayoutFor(const ModeEntry& mode, Si
   return crtcs;
 }
 
-/// Puts `mode` on the device's CRTC, keeping its position, rotation and
-/// outputs, moves the other CRTCs as the layout rule says, and fits the
-/// screen to them, all under one server grab. A CRTC that refuses puts back
-/// those already changed. Outputs that mirror the device share its CRTC,
-/// and with it the mode: `refreshHz` is not needed.
-bool X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
+/// Makes the change under the caller's grab: grows the screen to hold
+/// every CRTC at its old and new place, sets each CRTC, then shrinks the
+/// screen to the new layout. A step the server refuses, the shrink
+/// included, undoes the steps before it: the change is whole or none.
+/// Throws ServiceError saying which step failed and whether it was undone.
+void X11RandR::Change(const ModeEntry& mode) {
   Display* display = display_.get();
   const int screen = DefaultScreen(display);
   const Size now{DisplayWidth(display, screen), DisplayHeight(display, screen)};
-  XGrabServer(display);
   Size target{};
-  std::optional<std::vector<Placed>> crtcs = LayoutFor(mode, &target);
-  bool applied = crtcs.has_value();
-  if (applied) {
-    const Size grown{std::max(now.width, target.width), std::max(now.height, target.height)};
-    // Grow before: each CRTC must fit in the screen the moment it changes.
-    if (grown != now) SetScreenSize(display, now, grown);
-    size_t done = 0;
-    for (; done < crtcs->size() && applied; ++done) {
-      const Placed& crtc = (*crtcs)[done];
-      applied = SetCrtc(display, resources_.get(), crtc.id, *crtc.info, done == 0 ? mode.id : crtc.info->mode,
-                        crtc.after);
-    }
-    for (size_t i = 0; !applied && i < done; ++i) {
-      const XRRCrtcInfo& info = *(*crtcs)[i].info;
-      SetCrtc(display, resources_.get(), (*crtcs)[i].id, info, info.mode,
-              {info.x, info.y, static_cast<int32_t>(info.width), static_cast<int32_t>(info.height)});
-    }
-    // Shrink after: only once no CRTC reaches beyond the smaller screen.
-    const Size final = applied ? target : now;
-    if (final != grown) SetScreenSize(display, now, final);
+  const std::vector<Placed> crtcs = LayoutFor(mode, &target);
+  const Size grown{std::max(now.width, target.width), std::max(now.height, target.height)};
+  // Grow before: each CRTC must fit in the screen the moment it changes.
+  std::string failure = grown != now ? SetScreenSize(display, now, grown) : "";
+  const bool grew = grown != now && failure.empty();
+  size_t set = 0;  // the CRTCs that took their new state, in order
+  while (failure.empty() && set < crtcs.size()) {
+    const Placed& crtc = crtcs[set];
+    failure = SetCrtc(display, resources_.get(), crtc.id, *crtc.info, set == 0 ? *mode.id : crtc.info->mode, crtc.after);
+    if (failure.empty()) ++set;
   }
-  XUngrabServer(display);
-  XSync(display, /*discard=*/False);  // errors of the resize arrive by now
-  if (connectionLost) {
-    SayUnusable("lost the connection to display " + DisplayText());
-    return false;
+  // Shrink after: only once no CRTC reaches beyond the smaller screen.
+  if (failure.empty() && target != grown) failure = SetScreenSize(display, now, target);
+  if (failure.empty()) return;
+  bool undone = true;
+  for (size_t i = 0; i < set; ++i) {
+    const XRRCrtcInfo& info = *crtcs[i].info;
+    undone = SetCrtc(display, resources_.get(), crtcs[i].id, info, info.mode, PlaceOf(info)).empty() && undone;
   }
-  if (!crtcs) SayUnusable(NoLayout(device.name, mode.width, mode.height));
-  return applied && lastXError == Success;
+  if (grew) undone = SetScreenSize(display, now, now).empty() && undone;
+  throw ServiceError(failure + ", changing " + device.name + " to " + std::to_string(mode.width) + "x" +
+                     std::to_string(mode.height) + (undone ? "; every output is as it was" : "; undoing it failed too"));
+}
+
+/// Puts `mode` on the device's CRTC, keeping its position, rotation and
+/// outputs, moves the other CRTCs as the layout rule says, and fits the
+/// screen to them, all under one server grab. Outputs that mirror the device
+/// share its CRTC, and with it the mode: `refreshHz` is not needed.
+void X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
+  try {
+    const ServerGrab grab(display_.get());
+    Change(mode);
+  } catch (const ServiceError&) {
+    if (!connectionLost) throw;
+  }
+  if (connectionLost) throw ServiceError("lost the connection to display " + DisplayText());
 }
 
 }  // namespace
 
 std::unique_ptr<DisplayService> OpenX11RandR() {
   auto service = std::make_unique<X11RandR>();
-  if (!service->Load()) return nullptr;
+  service->Load();
   return service;
 }
 
