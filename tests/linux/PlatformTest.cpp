@@ -95,4 +95,26 @@ TEST(PlanGnomeChangeTest, MirrorsChangeTogetherEachInItsOwnKindOrNotAtAll) {
   EXPECT_EQ(refusal, "B, which shows the same picture as A, has no mode of 1024x768 at 60 Hz");
 }
 
+// Mutter resets a monitor's setting that ApplyMonitorsConfig leaves out, and
+// its dummy monitors report none.
+TEST(RepeatedSettingsTest, SendsBackEachReportedSettingUnderTheCallsKey) {
+  GnomeMonitor monitor;
+  EXPECT_TRUE(RepeatedSettings(monitor).empty());
+  monitor.underscanning = false, monitor.colorMode = 1, monitor.rgbRange = 3;
+  EXPECT_EQ(RepeatedSettings(monitor),
+            (std::vector<GnomeSetting>{{"underscanning", "b", 0}, {"color-mode", "u", 1}, {"rgb-range", "u", 3}}));
+}
+
+// Where a mode lacks the preferred scale: in the physical layout mode of the
+// end-to-end rows, every mode lists only whole scales.
+TEST(ScaleForTest, DefaultIsTheNearestBelowThePreferredAndAChosenScaleStaysByQuarterStep) {
+  const auto mode = [](std::vector<double> scales) { return GnomeMode{"", {}, 2, scales, false}; };
+  const struct { GnomeMode from, to; double scale, after; } changes[] = {
+      {mode({1, 2}), mode({1, 1.5, 2.25}), 2, 1.5},      // the default: not the nearest, nor the smallest
+      {mode({1, 1.5}), mode({1, 1.5, 2.004}), 2, 1.5},   // the preferred scale, though not listed, is the default
+      {mode({1, 1.5, 2}), mode({1, 1.497, 2}), 1.5, 1.497},  // a chosen scale as the new mode lists it
+      {mode({1, 1.75, 2}), mode({1, 1.25, 3}), 1.75, 1.25}};  // else the new mode's default
+  for (const auto& change : changes) EXPECT_EQ(ScaleFor(change.from, change.to, change.scale), change.after);
+}
+
 }  // namespace platform

@@ -72,6 +72,18 @@ int MonitorOf(const GnomeState& state, const std::string& connector) {
   return -1;
 }
 
+bool GnomeSetting::operator==(const GnomeSetting& other) const {
+  return std::string(key) == other.key && std::string(type) == other.type && value == other.value;
+}
+
+std::vector<GnomeSetting> RepeatedSettings(const GnomeMonitor& monitor) {
+  std::vector<GnomeSetting> settings;
+  if (monitor.underscanning) settings.push_back({"underscanning", "b", *monitor.underscanning});
+  if (monitor.colorMode) settings.push_back({"color-mode", "u", *monitor.colorMode});
+  if (monitor.rgbRange) settings.push_back({"rgb-range", "u", *monitor.rgbRange});
+  return settings;
+}
+
 std::vector<ModeEntry> ListedModes(const GnomeMonitor& monitor) {
   const bool variable = monitor.current >= 0 && monitor.modes[monitor.current].variableRate;
   std::vector<ModeEntry> listed;

@@ -57,6 +57,19 @@ struct GnomeState {
   int logical = -1;                   ///< position of the device's logical monitor in `logicals`
 };
 
+/// A monitor's setting as ApplyMonitorsConfig takes it: its key, its value
+/// and the value's D-Bus type ("b": a boolean held as 0 or 1, "u").
+struct GnomeSetting {
+  const char* key;
+  const char* type;
+  uint32_t value;
+  bool operator==(const GnomeSetting& other) const;
+};
+
+/// Returns the settings of `monitor` that a change must send back, or the
+/// service resets them: each one it reported, under the key the call takes.
+std::vector<GnomeSetting> RepeatedSettings(const GnomeMonitor& monitor);
+
 /// Returns the position of `connector`'s monitor in `state.monitors`; -1: none.
 int MonitorOf(const GnomeState& state, const std::string& connector);
 
