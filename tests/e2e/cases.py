@@ -79,11 +79,12 @@ CASES = [
          mode_after="640x480@60.00", on={"gnome": None}),  # Mutter lists no mode under 800x480
     Case("a rate is matched as it rounds: 56 is 56.25", ["-600", "-800", "-32", "-56", "-1"],
          mode_after="800x600@56.25", on={"wlroots": dict(mode_after="800x600@56")}),
-    # KWin's one mode; a virtual head's rate 0 is none, which its compositor chooses: 60 Hz up to wlroots 0.15.
+    # KWin's and Mutter 51's virtual monitors' one mode; a virtual head's rate 0 is none, which its compositor
+    # chooses: 60 Hz up to wlroots 0.15.
     Case("-restore of rate 0: the size's preferred mode, else its first", ["-restore"],
          saved=("1024", "768", "32", "0"), mode_after="1024x768@75",
-         on={"kwin": dict(mode_after="1024x768@60"), "wlroots": dict(mode_after="1024x768@0"),
-             "wlroots:phoc": dict(mode_after="1024x768@60")}),
+         on={"kwin": dict(mode_after="1024x768@60"), "gnome:sid": dict(mode_after="1024x768@60"),
+             "wlroots": dict(mode_after="1024x768@0"), "wlroots:phoc": dict(mode_after="1024x768@60")}),
     # Saved entries that cannot be restored.
     Case("-restore with nothing saved: the conversion error", ["-restore"], saved=None, status=1,
          message=("Vistrel", r"there is no saved display mode to restore yet \(OldWidth is empty\)")),
