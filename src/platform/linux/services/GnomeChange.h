@@ -82,8 +82,8 @@ std::vector<ModeEntry> ListedModes(const GnomeMonitor& monitor);
 /// scale where it lists it, else the largest it lists below that. A default
 /// scale (or the preferred one, which Mutter may set where it is not listed)
 /// becomes `to`'s default; a chosen one is kept where `to` lists it (as its
-/// own value of the same quarter step: 1.25 is 1.24878049 at 1280x1024),
-/// else `to` takes its default.
+/// own value of the same quarter step nearest to it: 1.25 is 1.24878049 at
+/// 1280x1024 on Mutter 43), else `to` takes its default.
 double ScaleFor(const GnomeMode& from, const GnomeMode& to, double scale);
 
 /// Returns the state with the device showing `mode` (one of its ListedModes),
