@@ -14,7 +14,6 @@ import os
 import re
 import subprocess
 import time
-import urllib.parse
 
 import chroot
 import x11
@@ -42,10 +41,9 @@ class Driver(x11.Driver):
 
     def __enter__(self):
         suite, how, self.stem = MUTTERS[self.variant]
-        self.server = None
         self.arrangements = x11.ARRANGEMENTS["gnome:sid" if how == HEADLESS else "gnome"]
         self.only_mode = "1024x768@60" if how == HEADLESS else None
-        bus = "unix:path=%s/bus" % urllib.parse.quote(self.work, safe="/._-")  # the folder's name holds a colon
+        bus = "unix:path=%s/bus" % self.work
         self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e", DBUS_SESSION_BUS_ADDRESS=bus)
         env = dict(HOME=self.work, XDG_RUNTIME_DIR=self.work, DBUS_SESSION_BUS_ADDRESS=bus, GSETTINGS_BACKEND="keyfile",
                    XDG_CONFIG_HOME=self.work + "/mutter", MUTTER_DEBUG_DUMMY_MODE_SPECS=SPECS,
@@ -54,8 +52,7 @@ class Driver(x11.Driver):
         os.makedirs(self.work + "/mutter/glib-2.0/settings")
         with open(self.work + "/mutter/glib-2.0/settings/keyfile", "w") as f:
             f.write("[org/gnome/mutter]\nexperimental-features=['scale-monitor-framebuffer']\n")
-        if how == NESTED:
-            self.server, env["DISPLAY"] = x11.start_xserver(self.env)
+        self.server, env["DISPLAY"] = x11.start_xserver(self.env) if how == NESTED else (None, "")
         command = ["sh", "-c", SESSION, "sh", *how, "--wayland", "--no-x11", "--wayland-display", "vistrel-e2e"]
         deadline = time.monotonic() + 60  # then the first call fails
         ready = lambda: time.monotonic() > deadline or not subprocess.run(  # noqa: E731

@@ -99,15 +99,15 @@ TEST(PlanGnomeChangeTest, MirrorsChangeTogetherEachInItsOwnKindOrNotAtAllKeeping
   EXPECT_EQ(refusal, "B, which shows the same picture as A, has no mode of 1024x768 at 60 Hz");
 }
 
-// Where a mode lacks the preferred scale: in the physical layout mode of the
-// end-to-end rows, every mode lists only whole scales.
-TEST(ScaleForTest, DefaultIsTheNearestBelowThePreferredAChosenOneStaysWhereListed) {
+// Where a mode lacks the preferred scale (2 here): in the physical layout
+// mode of the end-to-end rows, every mode lists only whole scales.
+TEST(ScaleForTest, DefaultIsTheNearestBelowThePreferred) {
   const auto mode = [](std::vector<double> scales) { return GnomeMode{"", {}, 2, scales, false}; };
-  const struct { GnomeMode from, to; double scale, after; } changes[] = {
-      {mode({1, 2}), mode({1, 1.5, 2.25}), 2, 1.5},      // the default: not the nearest, nor the smallest
-      {mode({1, 1.5}), mode({1, 1.5, 2.004}), 2, 1.5},   // the preferred scale, though not listed, is the default
-      {mode({1, 1.75, 2}), mode({1, 1.25, 3}), 1.75, 1.25}};  // a chosen scale the new mode lacks: its default
-  for (const auto& change : changes) EXPECT_EQ(ScaleFor(change.from, change.to, change.scale), change.after);
+  // The default, or the preferred scale though not listed, becomes the new
+  // mode's default: 1.5, not 2.25 nor 1. So does a chosen scale it lacks.
+  EXPECT_EQ(ScaleFor(mode({1, 2}), mode({1, 1.5, 2.25}), 2), 1.5);
+  EXPECT_EQ(ScaleFor(mode({1, 1.5}), mode({1, 1.5, 2.004}), 2), 1.5);
+  EXPECT_EQ(ScaleFor(mode({1, 1.75, 2}), mode({1, 1.25, 3}), 1.75), 1.25);
 }
 
 }  // namespace platform
