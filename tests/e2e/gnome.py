@@ -25,8 +25,8 @@ SPECS = "1280x1024@75:1024x768@60:1024x768@75:800x600@59.94:800x600@60:800x600@5
 NESTED = ["--nested"]
 HEADLESS = ["--headless", "--virtual-monitor", "1024x768@60", "--virtual-monitor", "1024x768@60",
             "--virtual-monitor", "1280x1024@75"]
-# Each variant's chroot (None: the host), how Mutter shows its monitors, and their connectors' stem.
-MUTTERS = {"": (None, NESTED, "LVDS"), "trixie": ("trixie", NESTED, "LVDS"), "sid": ("sid", HEADLESS, "Meta-")}
+# Each variant's chroot ("": the host), how Mutter shows its monitors, and their connectors' stem.
+MUTTERS = {"": ("", NESTED, "LVDS"), "trixie": ("trixie", NESTED, "LVDS"), "sid": ("sid", HEADLESS, "Meta-")}
 SERVICE = "org.gnome.Mutter.DisplayConfig"
 SESSION = 'dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" 2>/dev/null & exec mutter "$@"'
 
@@ -58,8 +58,7 @@ class Driver(x11.Driver):
         ready = lambda: time.monotonic() > deadline or not subprocess.run(  # noqa: E731
             ["busctl", "--user", "status", SERVICE], env=self.env, capture_output=True).returncode
         with open(self.work + "/mutter.log", "w") as log:  # a nested one in the host's network, for the X socket
-            self.mutter = (chroot.start(suite, self.work, command, env, ready, log, net=not self.server) if suite
-                           else x11.start(["setsid", *command], dict(env, PATH=os.environ["PATH"]), ready, log))
+            self.mutter = chroot.start(suite, self.work, command, env, ready, log, net=not self.server)
         return self
 
     def __exit__(self, *exception):
