@@ -102,8 +102,6 @@ CASES = [
     # Monitors beyond one row: the driver checks the whole layout after, with the device in the mode after.
     Case("a mirrored, turned pair changes together", NUMERIC, arrangement="mirrored and turned",
          mode_after="1024x768@60"),
-    Case("-restore changes the mirrored pair back", ["-restore"], mode="1024x768@60",
-         saved=("1280", "1024", "32", "75"), arrangement="mirrored and turned", mode_after="1280x1024@75"),
     # Three in an L: the one below the neighbour follows it.
     Case("three in an L", NUMERIC, arrangement="L of three", mode_after="1024x768@60"),
     # The primary, second, changes; the other stays aligned at the bottom.
