@@ -65,10 +65,12 @@ def inside(suite, folder, command, env, user=None, net=True):
 
 def start(suite, folder, command, env, ready, output=subprocess.DEVNULL, **how):
     # Starts a compositor in `suite`'s chroot (see inside) in a process group
-    # of its own and returns it once `ready()` holds or it ended.
+    # of its own and returns it once `ready()` holds, it ended, or a minute
+    # passed (then the first call to it fails).
     process = subprocess.Popen(["setsid", *inside(suite, folder, command, env, **how)], stdout=output,
                                stderr=output)
-    while not ready() and process.poll() is None:
+    deadline = time.monotonic() + 60
+    while not ready() and process.poll() is None and time.monotonic() < deadline:
         time.sleep(0.05)
     return process
 

@@ -126,7 +126,7 @@ def main():
     module_name, _, variant = driver_name.partition(":")
     module = importlib.import_module(module_name)
     passed = failed = 0
-    with tempfile.TemporaryDirectory(prefix="vistrel-e2e-%s." % driver_name) as work, \
+    with tempfile.TemporaryDirectory(prefix="vistrel-e2e-%s." % driver_name.replace(":", "-")) as work, \
             module.Driver(program, work, variant) as driver:
         driver.name = module_name
         for row in CASES + getattr(module, "CASES", []):

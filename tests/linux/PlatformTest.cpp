@@ -76,23 +76,38 @@ TEST(ResizeInLayoutTest, KeepsTheArrangementBothWays) {
 }
 
 // What Mutter's dummy monitors cannot show: a mirroring monitor that lacks
-// the size (they all have the same modes), and variable refresh rate modes
-// (Mutter 46 and later). A and B mirror each other at a variable rate.
-TEST(PlanGnomeChangeTest, MirrorsChangeTogetherEachInItsOwnKindOrNotAtAll) {
+// the size (they all have the same modes), variable refresh rate modes
+// (Mutter 46 and later), and the monitor settings that ApplyMonitorsConfig
+// resets where they are not sent back (they report none). A and B mirror
+// each other at a variable rate.
+TEST(PlanGnomeChangeTest, MirrorsChangeTogetherEachInItsOwnKindOrNotAtAllKeepingTheirSettings) {
   const auto mode = [](size_t id, int32_t width, bool variableRate) {
     return GnomeMode{"", {id, width, 768, 60, false, false}, 1, {1}, variableRate};
   };
   const std::vector<GnomeMode> modes = {mode(0, 1280, false), mode(1, 1280, true), mode(2, 1024, true)};
-  GnomeState state{{{"A", modes, 1, {}, {}, {}}, {"B", modes, 1, {}, {}, {}}}, {{0, 0, 1, 0, true, {"A", "B"}}},
+  GnomeState state{{{"A", modes, 1, false, 1, 3}, {"B", modes, 1, {}, {}, {}}}, {{0, 0, 1, 0, true, {"A", "B"}}},
                    kPhysicalLayout, false, 0, 0};
   // A lists its variable rate modes alone; B follows in its kind, and at a fixed rate it lacks 1024x768.
   EXPECT_EQ(ListedModes(state.monitors[0]).size(), 2u);
   std::string refusal;
   const std::optional<GnomeState> after = PlanGnomeChange(state, modes[2].entry, 60, &refusal);
   EXPECT_EQ(after ? after->monitors[1].current : -1, 2);
+  EXPECT_EQ(RepeatedSettings(after ? after->monitors[0] : GnomeMonitor{}),
+            (std::vector<GnomeSetting>{{"underscanning", "b", 0}, {"color-mode", "u", 1}, {"rgb-range", "u", 3}}));
   state.monitors[1].current = 0;
   EXPECT_FALSE(PlanGnomeChange(state, modes[2].entry, 60, &refusal));
   EXPECT_EQ(refusal, "B, which shows the same picture as A, has no mode of 1024x768 at 60 Hz");
+}
+
+// Where a mode lacks the preferred scale (2 here): in the physical layout
+// mode of the end-to-end rows, every mode lists only whole scales.
+TEST(ScaleForTest, DefaultIsTheNearestBelowThePreferred) {
+  const auto mode = [](std::vector<double> scales) { return GnomeMode{"", {}, 2, scales, false}; };
+  // The default, or the preferred scale though not listed, becomes the new
+  // mode's default: 1.5, not 2.25 nor 1. So does a chosen scale it lacks.
+  EXPECT_EQ(ScaleFor(mode({1, 2}), mode({1, 1.5, 2.25}), 2), 1.5);
+  EXPECT_EQ(ScaleFor(mode({1, 1.5}), mode({1, 1.5, 2.004}), 2), 1.5);
+  EXPECT_EQ(ScaleFor(mode({1, 1.75, 2}), mode({1, 1.25, 3}), 1.75), 1.25);
 }
 
 }  // namespace platform

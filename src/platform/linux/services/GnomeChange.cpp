@@ -11,8 +11,10 @@ namespace {
 /// Whether two scales are the one value the service listed: it sends floats as doubles.
 bool SameScale(double a, double b) { return std::fabs(a - b) < 1e-4; }
 
-/// Mutter lists at most one scale per quarter step for each mode: the
-/// nearest to it that gives the mode whole logical pixels.
+/// The quarter step a scale stands for. Up to Mutter 48 a mode lists at most
+/// one scale per step, the nearest to it that gives whole logical pixels;
+/// from 51 on, every fraction n/d (d up to 4) that divides the mode exactly,
+/// so a step may hold two (1.25 and 1.333 at 1920x1200).
 long QuarterStep(double scale) { return std::lround(scale * 4); }
 
 /// A mode's default scale: its preferred one where it lists it, else the
@@ -70,6 +72,18 @@ int MonitorOf(const GnomeState& state, const std::string& connector) {
   for (size_t i = 0; i < state.monitors.size(); ++i)
     if (state.monitors[i].connector == connector) return static_cast<int>(i);
   return -1;
+}
+
+bool GnomeSetting::operator==(const GnomeSetting& other) const {
+  return std::string(key) == other.key && std::string(type) == other.type && value == other.value;
+}
+
+std::vector<GnomeSetting> RepeatedSettings(const GnomeMonitor& monitor) {
+  std::vector<GnomeSetting> settings;
+  if (monitor.underscanning) settings.push_back({"underscanning", "b", *monitor.underscanning});
+  if (monitor.colorMode) settings.push_back({"color-mode", "u", *monitor.colorMode});
+  if (monitor.rgbRange) settings.push_back({"rgb-range", "u", *monitor.rgbRange});
+  return settings;
 }
 
 std::vector<ModeEntry> ListedModes(const GnomeMonitor& monitor) {

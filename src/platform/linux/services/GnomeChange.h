@@ -57,6 +57,19 @@ struct GnomeState {
   int logical = -1;                   ///< position of the device's logical monitor in `logicals`
 };
 
+/// A monitor's setting as ApplyMonitorsConfig takes it: its key, its value
+/// and the value's D-Bus type ("b": a boolean held as 0 or 1, "u").
+struct GnomeSetting {
+  const char* key;
+  const char* type;
+  uint32_t value;
+  bool operator==(const GnomeSetting& other) const;
+};
+
+/// Returns the settings of `monitor` that a change must send back, or the
+/// service resets them: each one it reported, under the key the call takes.
+std::vector<GnomeSetting> RepeatedSettings(const GnomeMonitor& monitor);
+
 /// Returns the position of `connector`'s monitor in `state.monitors`; -1: none.
 int MonitorOf(const GnomeState& state, const std::string& connector);
 
@@ -69,8 +82,8 @@ std::vector<ModeEntry> ListedModes(const GnomeMonitor& monitor);
 /// scale where it lists it, else the largest it lists below that. A default
 /// scale (or the preferred one, which Mutter may set where it is not listed)
 /// becomes `to`'s default; a chosen one is kept where `to` lists it (as its
-/// own value of the same quarter step: 1.25 is 1.24878049 at 1280x1024),
-/// else `to` takes its default.
+/// own value of the same quarter step nearest to it: 1.25 is 1.24878049 at
+/// 1280x1024 on Mutter 43), else `to` takes its default.
 double ScaleFor(const GnomeMode& from, const GnomeMode& to, double scale);
 
 /// Returns the state with the device showing `mode` (one of its ListedModes),

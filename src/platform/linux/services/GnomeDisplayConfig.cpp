@@ -297,10 +297,8 @@ void GnomeDisplayConfig::AppendMonitors(sd_bus_message* m, const GnomeState& sta
     Check(sd_.open(m, SD_BUS_TYPE_STRUCT, "ssa{sv}"), what);
     Check(sd_.append(m, "ss", connector.c_str(), monitor->modes[monitor->current].id.c_str()), what);
     Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "{sv}"), what);
-    if (monitor->underscanning)
-      Check(sd_.append(m, "{sv}", "underscanning", "b", int{*monitor->underscanning}), what);
-    if (monitor->colorMode) Check(sd_.append(m, "{sv}", "color-mode", "u", *monitor->colorMode), what);
-    if (monitor->rgbRange) Check(sd_.append(m, "{sv}", "rgb-range", "u", *monitor->rgbRange), what);
+    for (const GnomeSetting& setting : RepeatedSettings(*monitor))
+      Check(sd_.append(m, "{sv}", setting.key, setting.type, setting.value), what);
     Check(sd_.close(m), what);
     Check(sd_.close(m), what);
   }
