@@ -29,9 +29,10 @@ def parse_mode(text):
 def as_service_does(case, driver):
     # The row as `driver`'s service must do it, or None when it cannot (or
     # the driver cannot set the row's arrangement of monitors).
-    if case.on.get(driver.name, {}) is None or case.arrangement not in getattr(driver, "arrangements", [""]):
+    on = case.on.get("%s:%s" % (driver.name, driver.variant), case.on.get(driver.name, {}))  # "kwin:sid", "kwin"
+    if on is None or case.arrangement not in getattr(driver, "arrangements", [""]):
         return None
-    case = dataclasses.replace(case, **case.on.get(driver.name, {}))
+    case = dataclasses.replace(case, **on)
     only = getattr(driver, "only_mode", None)
     if only:  # the device lists one mode, the one in force: any other is refused
         refused = case.status == 0 and case.mode_after not in (None, only) and not case.together
@@ -125,7 +126,7 @@ def main():
     module_name, _, variant = driver_name.partition(":")
     module = importlib.import_module(module_name)
     passed = failed = 0
-    with tempfile.TemporaryDirectory(prefix="vistrel-e2e-%s." % driver_name) as work, \
+    with tempfile.TemporaryDirectory(prefix="vistrel-e2e-%s." % driver_name.replace(":", "-")) as work, \
             module.Driver(program, work, variant) as driver:
         driver.name = module_name
         for row in CASES + getattr(module, "CASES", []):

@@ -39,8 +39,7 @@ std::unique_ptr<DisplayService> OpenService() {
   std::unique_ptr<WaylandConnection> connection = WaylandConnection::Open(&where);
   if (connection) {
     where = connection->Where();
-    if (connection->Find("kde_output_management_v2") && connection->Find("kde_output_device_v2"))
-      return OpenKdeOutputManagement(std::move(connection));
+    if (connection->Find("kde_output_management_v2")) return OpenKdeOutputManagement(std::move(connection));
     if (connection->Find("zwlr_output_manager_v1")) return OpenWlrOutputManagement(std::move(connection));
   }
   SayUnusable("this Wayland session offers no display configuration service that vistrel can use (looked for " +
