@@ -22,7 +22,7 @@ PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
 
 
 def root(suite):
-    return os.path.join(CACHE, suite)
+    return os.path.join(CACHE, suite) if suite else ""
 
 
 def mirror():
@@ -73,12 +73,15 @@ def inside(suite, folder, command, env, user=None, net=True):
     # environment `env` alone and `folder` (the test's own) at the same path
     # inside, in mount namespaces of its own, and without `net` in the host's
     # network too (for an X display's socket). `user`: a uid to run as.
+    # `suite` "" (its root "") is the host, as it is.
+    as_user = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] if user is not None else []
+    line = [*as_user, "env", "-i", "PATH=" + PATH, *("%s=%s" % kv for kv in env.items()), *command]
+    if not suite:
+        return line
     os.makedirs(root(suite) + folder, exist_ok=True)
     binds = ["mount --rbind %s %s%s" % (m, root(suite), m) for m in ("/proc", "/sys", "/dev")]
     script = " && ".join(binds + ['mount --bind "$1" "%s$1"' % root(suite), 'shift', 'exec chroot "$@"'])
-    as_user = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] if user is not None else []
-    return ["unshare", "--mount", *["--net"] * net, "sh", "-c", script, "sh", folder, root(suite), *as_user,
-            "env", "-i", "PATH=" + PATH, *("%s=%s" % kv for kv in env.items()), *command]
+    return ["unshare", "--mount", *["--net"] * net, "sh", "-c", script, "sh", folder, root(suite), *line]
 
 
 def start(suite, folder, command, env, ready, output=subprocess.DEVNULL, **how):

@@ -29,7 +29,7 @@ def parse_mode(text):
 def as_service_does(case, driver):
     # The row as `driver`'s service must do it, or None when it cannot (or
     # the driver cannot set the row's arrangement of monitors).
-    on = case.on.get("%s:%s" % (driver.name, driver.variant), case.on.get(driver.name, {}))  # "kwin:sid", "kwin"
+    on = case.on.get(driver.name + ":" + driver.variant, case.on.get(driver.name, {}))
     if on is None or case.arrangement not in getattr(driver, "arrangements", [""]):
         return None
     case = dataclasses.replace(case, **on)
