@@ -21,7 +21,7 @@ PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
 
 
 def root(suite):
-    return os.path.join(CACHE, suite)
+    return os.path.join(CACHE, suite) if suite else ""
 
 
 def make(suite):

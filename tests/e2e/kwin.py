@@ -1,55 +1,96 @@
-# The Linux program on KDE Plasma: KWin's virtual backend with two outputs,
-# in a session bus of its own, read and set with kscreen-doctor. Each output
-# lists one mode, the one in force (1024x768 at 60 Hz), so a change to any
-# other is refused before anything is sent (run.py, `only_mode`), and a run
-# never has a configuration to send: the layout cannot change here.
+# The Linux program on KDE Plasma: KWin's virtual backend with two outputs, in
+# a session bus of its own, read and set with kscreen-doctor. VARIANT: the
+# host's KWin 5.27 (""), or 6.3 ("trixie") or 6.7 ("sid") in its chroot. Before
+# 6.7 an output lists one mode, the one in force, so a change to any other is
+# refused before anything is sent (run.py, `only_mode`). 6.7 starts with the
+# custom modes that rows use, and announces Virtual-1 before Virtual-0, the
+# device, first in Plasma's order.
 
 import json
 import os
 import shutil
-import subprocess
 
+import chroot
 import x11
+from cases import OLD, Case
 
-ARGS = ["--virtual", "--output-count", "2", "--width", "1024", "--height", "768", "--socket", "vistrel-e2e",
-        "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"]
+SOCKET = "vistrel-e2e"
+ARGS = ("--virtual --output-count 2 --width 1024 --height 768 --no-lockscreen --no-global-shortcuts --socket " +
+        SOCKET).split()
+# The modes that rows use, asked in mHz so that KWin's rates (by CVT) come within 0.15 Hz of them.
+CUSTOM = [(1280, 1024, 75100), (1024, 768, 75000), (800, 600, 60000), (800, 600, 56250), (640, 480, 60250)]
 
 
 class Driver(x11.Driver):
-    only_mode = "1024x768@60"
     arrangements = [""]  # its own outputs only
+    rate_tolerance = 0.15  # CVT's rates: 74.90 Hz for 75
+    # Before 6.7 the one mode of an output: any other is refused.
+    only_mode = property(lambda self: None if self.variant == "sid" else "1024x768@60")
 
     def __enter__(self):
-        self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.env.update(HOME=self.work, XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e",
-                        QT_QPA_PLATFORM="wayland", KSCREEN_BACKEND_INPROCESS="1",
-                        DBUS_SESSION_BUS_ADDRESS=self.bus.stdout.readline().strip())
-        kwin_env = dict(self.env, XDG_CONFIG_HOME=os.path.join(self.work, "kwin"))
-        # A copy named kwin_wayland: /usr/bin's carries a file capability that root here cannot be given.
-        kwin = shutil.copy("/usr/bin/kwin_wayland", self.work)
-        self.kwin = x11.start([kwin, *ARGS], kwin_env, lambda: os.path.exists(os.path.join(self.work, "vistrel-e2e")))
+        run = os.path.join(self.work, "run")
+        os.mkdir(run, 0o700)
+        bus = "unix:path=%s/bus" % run
+        self.inner = dict(HOME=run, XDG_RUNTIME_DIR=run, XDG_CONFIG_HOME=run, DBUS_SESSION_BUS_ADDRESS=bus,
+                          WAYLAND_DISPLAY=SOCKET, QT_QPA_PLATFORM="wayland", KSCREEN_BACKEND_INPROCESS="1")
+        self.env.update(WAYLAND_DISPLAY=os.path.join(run, SOCKET), DBUS_SESSION_BUS_ADDRESS=bus)
+        modes = [dict(width=w, height=h, refreshRate=r) for w, h, r in CUSTOM * (self.variant == "sid")]
+        with open(run + "/kwinoutputconfig.json", "w") as f:
+            json.dump([{"name": "outputs", "data": [dict(connectorName="Virtual-0", customModes=modes)]},
+                       {"name": "setups", "data": [{"outputs": [dict(outputIndex=0)]}]}], f)
+        # A copy named kwin_wayland: the installed one carries a file capability that root here cannot be given.
+        kwin = shutil.copy(chroot.root(self.variant) + "/usr/bin/kwin_wayland", run)
+        self.bus = self.start(["dbus-daemon", "--session", "--nofork", "--address=" + bus], run + "/bus")
+        self.kwin = self.start([kwin, *ARGS], run + "/" + SOCKET)
         return self
 
+    def start(self, command, ready):
+        return chroot.start(self.variant, self.work, command, self.inner, lambda: os.path.exists(ready))
+
     def __exit__(self, *exception):
-        x11.stop(self.kwin, self.bus)
+        chroot.stop(self.kwin), chroot.stop(self.bus)
 
     def doctor(self, *args):
-        return subprocess.run(["kscreen-doctor", *args], env=self.env, check=True, capture_output=True,
-                              text=True, timeout=60).stdout
-
-    def set_mode(self, width, height, rate):
-        pass  # the one mode is in force
+        return chroot.run(self.variant, self.work, ["kscreen-doctor", *args], self.inner)
 
     def outputs(self):
-        return {output["name"]: output for output in json.loads(self.doctor("-j"))["outputs"]}
+        # Each output's modes in KWin's order (kscreen numbers them so) as
+        # (id, width, height, Hz), and what it shows: (width, height, Hz, x, y).
+        outputs = {}
+        for output in json.loads(self.doctor("-j"))["outputs"]:
+            modes = sorted((int(m["id"]), m["size"]["width"], m["size"]["height"], m["refreshRate"])
+                           for m in output["modes"])
+            shown = next(m for m in modes if m[0] == int(output["currentModeId"]))[1:]
+            outputs[output["name"]] = modes, shown + (output["pos"]["x"], output["pos"]["y"])
+        return outputs
+
+    def set_mode(self, width, height, rate):
+        # Virtual-0 at 0,0 in the mode nearest this one, Virtual-1 beside it.
+        modes = [m for m in self.outputs()["Virtual-0"][0] if m[1:3] == (width, height)]
+        mode = min(modes, key=lambda m: abs(m[3] - rate))
+        self.doctor("output.Virtual-0.mode.%d" % mode[0], "output.Virtual-0.position.0,0",
+                    "output.Virtual-1.position.%d,0" % width)
 
     def mode(self):
-        # Virtual-0's mode as (width, height, Hz).
-        ours = self.outputs()["Virtual-0"]
-        mode = next(m for m in ours["modes"] if m["id"] == ours["currentModeId"])
-        return mode["size"]["width"], mode["size"]["height"], mode["refreshRate"]
+        # Virtual-0's (width, height, Hz); wrong unless it is at 0,0 and
+        # Virtual-1 keeps its mode beside it, as the layout rule puts it.
+        outputs = self.outputs()
+        (width, height, rate, x, y), other = outputs["Virtual-0"][1], outputs["Virtual-1"][1]
+        if (x, y) != (0, 0) or other != (1024, 768, 60, width, 0):
+            return ("Virtual-0", width, height, x, y), ("Virtual-1",) + other, rate
+        return width, height, rate
 
     def modes(self):
-        return [(m["size"]["width"], m["size"]["height"], 32, int(m["refreshRate"] + 0.5))
-                for m in self.outputs()["Virtual-0"]["modes"]]
+        return [(width, height, 32, int(rate + 0.5)) for _, width, height, rate in self.outputs()["Virtual-0"][0]]
+
+    def run_while_the_server_goes(self, args):
+        # Another client removes the mode asked for (800x600 at 60 Hz, the third custom mode) while the program waits.
+        return self.run_holding_the_store(args, self.env, lambda: self.doctor("output.Virtual-0.removeCustomMode.2"))
+
+
+CASES = [  # the last rows: they remove a mode
+    Case("a mode removed meanwhile: KWin refuses, says why", ["-600", "-800", "-32", "-60", "-1"], saved="pipe",
+         status=3, saved_after=OLD, on={"kwin": None, "kwin:sid": {}},
+         message=("Vistrel", "kde_output_configuration_v2: KWin refused 800x600 at 59861 mHz on Virtual-0: "
+                             "One of the relevant outputs is no longer available")),
+]

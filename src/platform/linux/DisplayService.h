@@ -77,9 +77,10 @@ std::unique_ptr<DisplayService> OpenGnomeDisplayConfig();
 /// ServiceError when it cannot serve.
 std::unique_ptr<DisplayService> OpenWlrOutputManagement(std::unique_ptr<WaylandConnection> connection);
 
-/// Reads the outputs that `connection`'s kde_output_device_v2 globals announce
-/// (it must advertise them and kde_output_management_v2); the service keeps
-/// the connection. Throws ServiceError when it cannot serve.
+/// Reads the outputs that `connection`'s kde_output_device_registry_v2, or
+/// else its kde_output_device_v2 globals, announce (it must advertise
+/// kde_output_management_v2); the service keeps the connection. Throws
+/// ServiceError when it cannot serve.
 std::unique_ptr<DisplayService> OpenKdeOutputManagement(std::unique_ptr<WaylandConnection> connection);
 
 }  // namespace platform

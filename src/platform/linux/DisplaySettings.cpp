@@ -40,8 +40,7 @@ std::unique_ptr<DisplayService> OpenWaylandService() {
   lookedFor += ", kde_output_management_v2 and zwlr_output_manager_v1 on ";
   try {
     std::unique_ptr<WaylandConnection> connection = WaylandConnection::Open();
-    if (connection->Find("kde_output_management_v2") && connection->Find("kde_output_device_v2"))
-      return OpenKdeOutputManagement(std::move(connection));
+    if (connection->Find("kde_output_management_v2")) return OpenKdeOutputManagement(std::move(connection));
     if (connection->Find("zwlr_output_manager_v1")) return OpenWlrOutputManagement(std::move(connection));
     lookedFor += connection->Where();
   } catch (const ServiceError& error) {

@@ -1,11 +1,14 @@
 // The KDE Plasma display service: KWin's output devices and output
-// management, over Wayland. Each output is a kde_output_device_v2 global that
+// management, over Wayland. Each output is a kde_output_device_v2 that
 // announces its modes (kde_output_device_mode_v2 objects, in KWin's order),
 // the mode in force, its place, scale and transform, and whether it is
-// enabled; kde_output_order_v1 lists the enabled outputs in Plasma's order,
-// its primary output first (before Plasma 5.27, kde_primary_output_v1 names
-// the primary output alone). A kde_output_configuration_v2 names only what it
-// changes, and KWin answers it with applied or failed.
+// enabled. Plasma 6.7 and later announce the outputs through
+// kde_output_device_registry_v2; earlier ones offer a global per output.
+// kde_output_order_v1 lists the enabled outputs in Plasma's order, its
+// primary output first (before Plasma 5.27, kde_primary_output_v1 names the
+// primary output alone). A kde_output_configuration_v2 names only what it
+// changes, and KWin answers it with applied or failed (with its reason, from
+// management version 12).
 
 #include <cmath>
 #include <memory>
@@ -26,14 +29,18 @@ namespace platform {
 namespace {
 
 constexpr const char* kManagement = "kde_output_management_v2";
+constexpr const char* kRegistry = "kde_output_device_registry_v2";
 constexpr const char* kDevice = "kde_output_device_v2";
 constexpr const char* kOrder = "kde_output_order_v1";
 constexpr const char* kPrimary = "kde_primary_output_v1";
-constexpr uint32_t kPrimaryDestroySince = 2;  // kde_primary_output_v1's first version with a destroy request
+constexpr uint32_t kRegistryVersion = 21;      // the registry's first version: a lower one is a protocol error
+constexpr uint32_t kDeviceNameSince = 2;       // an output global's first version that names the connector
+constexpr uint32_t kFailureReasonSince = 12;   // management's first version that says why it refuses
+constexpr uint32_t kPrimaryDestroySince = 2;   // kde_primary_output_v1's first version with a destroy request
 
 /// One mode of an output, as its kde_output_device_mode_v2 announced it.
 struct KdeMode {
-  kde_output_device_mode_v2* proxy = nullptr;
+  kde_output_device_mode_v2* proxy = nullptr;  // nullptr once KWin removed it
   int32_t width = 0, height = 0;  // pixels
   int32_t refresh = 0;            // mHz
   bool preferred = false;
@@ -48,7 +55,8 @@ struct KdeOutput {
   int32_t transform = 0;  // wl_output's: 0 normal, 1 90°, 2 180°, 3 270°, 4-7 the same flipped
   double scale = 1;
   bool enabled = false;
-  bool done = false;  // its whole state has been announced
+  bool done = false;     // its whole state has been announced
+  bool removed = false;  // disconnected: it shows nothing and takes no configuration
   std::vector<std::unique_ptr<KdeMode>> modes;  // in KWin's order; the listeners hold their addresses
   const KdeMode* current = nullptr;  // the mode in force, one of `modes`
 };
@@ -67,8 +75,17 @@ void OnModeSize(void* data, kde_output_device_mode_v2*, int32_t width, int32_t h
 }
 void OnModeRefresh(void* data, kde_output_device_mode_v2*, int32_t refresh) { ModeOf(data).refresh = refresh; }
 void OnModePreferred(void* data, kde_output_device_mode_v2*) { ModeOf(data).preferred = true; }
-void OnModeRemoved(void* data, kde_output_device_mode_v2*) { ModeOf(data).removed = true; }
-const kde_output_device_mode_v2_listener kModeListener = {OnModeSize, OnModeRefresh, OnModePreferred, OnModeRemoved};
+/// KWin destroys a removed mode's object: its proxy goes with it.
+void OnModeRemoved(void* data, kde_output_device_mode_v2* proxy) {
+  ModeOf(data).removed = true, ModeOf(data).proxy = nullptr;
+  kde_output_device_mode_v2_destroy(proxy);
+}
+void OnModeFlags(void*, kde_output_device_mode_v2*, uint32_t) {}  // custom, reduced blanking
+const kde_output_device_mode_v2_listener kModeListener = {.size = OnModeSize,
+                                                          .refresh = OnModeRefresh,
+                                                          .preferred = OnModePreferred,
+                                                          .removed = OnModeRemoved,
+                                                          .flags = OnModeFlags};
 
 KdeOutput& OutputOf(void* data) { return *static_cast<KdeOutput*>(data); }
 void OnGeometry(void* data, kde_output_device_v2*, int32_t x, int32_t y, int32_t /*physicalWidth*/,
@@ -91,11 +108,48 @@ void OnOutputDone(void* data, kde_output_device_v2*) { OutputOf(data).done = tru
 void OnScale(void* data, kde_output_device_v2*, wl_fixed_t scale) { OutputOf(data).scale = wl_fixed_to_double(scale); }
 void OnEnabled(void* data, kde_output_device_v2*, int32_t enabled) { OutputOf(data).enabled = enabled != 0; }
 void OnName(void* data, kde_output_device_v2*, const char* name) { OutputOf(data).name = name; }
-void OnText(void*, kde_output_device_v2*, const char*) {}  // EDID, UUID, serial number, EISA id
-void OnFlags(void*, kde_output_device_v2*, uint32_t) {}    // capabilities, overscan, VRR policy, RGB range
+void OnOutputRemoved(void* data, kde_output_device_v2*) { OutputOf(data).removed = true; }
+/// An event of an output's settings that vistrel leaves as they are.
+template <typename... Values>
+void Unused(void*, kde_output_device_v2*, Values...) {}
 const kde_output_device_v2_listener kOutputListener = {
-    OnGeometry, OnCurrentMode, OnMode,  OnOutputDone, OnScale, OnText, OnEnabled, OnText,
-    OnText,     OnText,        OnFlags, OnFlags,      OnFlags, OnFlags, OnName};
+    .geometry = OnGeometry,
+    .current_mode = OnCurrentMode,
+    .mode = OnMode,
+    .done = OnOutputDone,
+    .scale = OnScale,
+    .edid = Unused<const char*>,
+    .enabled = OnEnabled,
+    .uuid = Unused<const char*>,
+    .serial_number = Unused<const char*>,
+    .eisa_id = Unused<const char*>,
+    .capabilities = Unused<uint32_t>,
+    .overscan = Unused<uint32_t>,
+    .vrr_policy = Unused<uint32_t>,
+    .rgb_range = Unused<uint32_t>,
+    .name = OnName,
+    .high_dynamic_range = Unused<uint32_t>,
+    .sdr_brightness = Unused<uint32_t>,
+    .wide_color_gamut = Unused<uint32_t>,
+    .auto_rotate_policy = Unused<uint32_t>,
+    .icc_profile_path = Unused<const char*>,
+    .brightness_metadata = Unused<uint32_t, uint32_t, uint32_t>,
+    .brightness_overrides = Unused<int32_t, int32_t, int32_t>,
+    .sdr_gamut_wideness = Unused<uint32_t>,
+    .color_profile_source = Unused<uint32_t>,
+    .brightness = Unused<uint32_t>,
+    .color_power_tradeoff = Unused<uint32_t>,
+    .dimming = Unused<uint32_t>,
+    .replication_source = Unused<const char*>,
+    .ddc_ci_allowed = Unused<uint32_t>,
+    .max_bits_per_color = Unused<uint32_t>,
+    .max_bits_per_color_range = Unused<uint32_t, uint32_t>,
+    .automatic_max_bits_per_color_limit = Unused<uint32_t>,
+    .edr_policy = Unused<uint32_t>,
+    .sharpness = Unused<uint32_t>,
+    .priority = Unused<uint32_t>,  // Plasma's order again: kde_output_order_v1 gives it to every version
+    .auto_brightness = Unused<uint32_t>,
+    .removed = OnOutputRemoved};
 
 OutputOrder& OrderOf(void* data) { return *static_cast<OutputOrder*>(data); }
 void OnOrderedOutput(void* data, kde_output_order_v1*, const char* name) {
@@ -103,17 +157,23 @@ void OnOrderedOutput(void* data, kde_output_order_v1*, const char* name) {
   OrderOf(data).names.push_back(name);
 }
 void OnOrderDone(void* data, kde_output_order_v1*) { OrderOf(data).done = true; }
-const kde_output_order_v1_listener kOrderListener = {OnOrderedOutput, OnOrderDone};
+const kde_output_order_v1_listener kOrderListener = {.output = OnOrderedOutput, .done = OnOrderDone};
 
 /// The primary output alone is Plasma's order where it has no other.
 void OnPrimaryOutput(void* data, kde_primary_output_v1*, const char* name) { OrderOf(data).names = {name}; }
-const kde_primary_output_v1_listener kPrimaryListener = {OnPrimaryOutput};
+const kde_primary_output_v1_listener kPrimaryListener = {.primary_output = OnPrimaryOutput};
 
-/// KWin's answer to a configuration.
-enum class Answer { kNone, kApplied, kFailed };
-void OnApplied(void* data, kde_output_configuration_v2*) { *static_cast<Answer*>(data) = Answer::kApplied; }
-void OnFailed(void* data, kde_output_configuration_v2*) { *static_cast<Answer*>(data) = Answer::kFailed; }
-const kde_output_configuration_v2_listener kConfigurationListener = {OnApplied, OnFailed};
+/// KWin's answer to a configuration, and its reason for a refusal.
+struct Answer {
+  enum { kNone, kApplied, kFailed } kind = kNone;
+  std::string reason;  // empty before management version 12
+};
+Answer& AnswerOf(void* data) { return *static_cast<Answer*>(data); }
+void OnApplied(void* data, kde_output_configuration_v2*) { AnswerOf(data).kind = Answer::kApplied; }
+void OnFailed(void* data, kde_output_configuration_v2*) { AnswerOf(data).kind = Answer::kFailed; }
+void OnFailureReason(void* data, kde_output_configuration_v2*, const char* reason) { AnswerOf(data).reason = reason; }
+const kde_output_configuration_v2_listener kConfigurationListener = {
+    .applied = OnApplied, .failed = OnFailed, .failure_reason = OnFailureReason};
 
 /// Returns where `output` is in the layout when it shows `mode`.
 Rect PlaceOf(const KdeOutput& output, const KdeMode& mode) {
@@ -130,24 +190,34 @@ class KdeOutputManagement : public DisplayService {
   void Apply(const ModeEntry& mode, int32_t refreshHz) override;
 
  private:
+  static void OnRegistryOutput(void* data, kde_output_device_registry_v2*, kde_output_device_v2* proxy);
+  static void OnRegistryFinished(void* data, kde_output_device_registry_v2* proxy);
+  void AddOutput(kde_output_device_v2* proxy);
+  void BindOutputs();
   KdeOutput* PickDevice();
   void Configure(const KdeMode& target, const std::vector<KdeOutput*>& shown, const std::vector<Rect>& before,
                  const std::vector<Rect>& after);
 
   std::unique_ptr<WaylandConnection> connection_;  // first made, last gone: every proxy below lives on it
   kde_output_management_v2* management_ = nullptr;
+  kde_output_device_registry_v2* registry_ = nullptr;  // until KWin finishes it
   kde_output_order_v1* orderProxy_ = nullptr;
   kde_primary_output_v1* primaryProxy_ = nullptr;
   OutputOrder order_;
-  std::vector<std::unique_ptr<KdeOutput>> outputs_;  // in the registry's order
+  std::vector<std::unique_ptr<KdeOutput>> outputs_;  // in the order KWin announced them
   KdeOutput* device_ = nullptr;
 };
 
 KdeOutputManagement::~KdeOutputManagement() {
   for (const auto& output : outputs_) {
-    for (const auto& mode : output->modes) kde_output_device_mode_v2_destroy(mode->proxy);
-    kde_output_device_v2_destroy(output->proxy);
+    for (const auto& mode : output->modes)
+      if (mode->proxy) kde_output_device_mode_v2_destroy(mode->proxy);
+    if (kde_output_device_v2_get_version(output->proxy) >= KDE_OUTPUT_DEVICE_V2_RELEASE_SINCE_VERSION)
+      kde_output_device_v2_release(output->proxy);
+    else
+      kde_output_device_v2_destroy(output->proxy);
   }
+  if (registry_) kde_output_device_registry_v2_destroy(registry_);
   if (orderProxy_) kde_output_order_v1_destroy(orderProxy_);
   if (primaryProxy_ && kde_primary_output_v1_get_version(primaryProxy_) >= kPrimaryDestroySince)
     kde_primary_output_v1_destroy(primaryProxy_);
@@ -156,29 +226,56 @@ KdeOutputManagement::~KdeOutputManagement() {
   if (management_) kde_output_management_v2_destroy(management_);
 }
 
+void KdeOutputManagement::OnRegistryOutput(void* data, kde_output_device_registry_v2*, kde_output_device_v2* proxy) {
+  static_cast<KdeOutputManagement*>(data)->AddOutput(proxy);
+}
+
+/// KWin destroys the registry once it has answered stop.
+void KdeOutputManagement::OnRegistryFinished(void* data, kde_output_device_registry_v2* proxy) {
+  kde_output_device_registry_v2_destroy(proxy);
+  static_cast<KdeOutputManagement*>(data)->registry_ = nullptr;
+}
+
+void KdeOutputManagement::AddOutput(kde_output_device_v2* proxy) {
+  outputs_.push_back(std::make_unique<KdeOutput>());
+  outputs_.back()->proxy = proxy;
+  kde_output_device_v2_add_listener(proxy, &kOutputListener, outputs_.back().get());
+}
+
+/// Asks for every output: from the registry where KWin offers one, else
+/// from its globals.
+void KdeOutputManagement::BindOutputs() {
+  if (const WaylandGlobal* registry = connection_->Find(kRegistry)) {
+    static const kde_output_device_registry_v2_listener listener = {.finished = OnRegistryFinished,
+                                                                    .output = OnRegistryOutput};
+    registry_ = static_cast<kde_output_device_registry_v2*>(
+        connection_->Bind(*registry, &kde_output_device_registry_v2_interface, kRegistryVersion));
+    kde_output_device_registry_v2_add_listener(registry_, &listener, this);
+    return;
+  }
+  for (const WaylandGlobal& global : connection_->Globals())
+    if (global.interface == kDevice)
+      AddOutput(static_cast<kde_output_device_v2*>(
+          connection_->Bind(global, &kde_output_device_v2_interface, kDeviceNameSince)));
+}
+
 /// The device: the first enabled output in Plasma's order (or its primary
 /// output), else (a KWin that gives neither) the first enabled output
 /// announced.
 KdeOutput* KdeOutputManagement::PickDevice() {
+  const auto shown = [](const KdeOutput& output) { return output.enabled && !output.removed; };
   for (const std::string& name : order_.names)
     for (const auto& output : outputs_)
-      if (output->enabled && output->name == name) return output.get();
+      if (shown(*output) && output->name == name) return output.get();
   for (const auto& output : outputs_)
-    if (output->enabled) return output.get();
+    if (shown(*output)) return output.get();
   return nullptr;
 }
 
 void KdeOutputManagement::Load() {
-  management_ = static_cast<kde_output_management_v2*>(
-      connection_->Bind(*connection_->Find(kManagement), &kde_output_management_v2_interface, /*version=*/1));
-  for (const WaylandGlobal& global : connection_->Globals()) {
-    if (global.interface != kDevice) continue;
-    outputs_.push_back(std::make_unique<KdeOutput>());
-    // Version 2 names the output, as kde_output_order_v1 does.
-    outputs_.back()->proxy =
-        static_cast<kde_output_device_v2*>(connection_->Bind(global, &kde_output_device_v2_interface, /*version=*/2));
-    kde_output_device_v2_add_listener(outputs_.back()->proxy, &kOutputListener, outputs_.back().get());
-  }
+  management_ = static_cast<kde_output_management_v2*>(connection_->Bind(
+      *connection_->Find(kManagement), &kde_output_management_v2_interface, kFailureReasonSince));
+  BindOutputs();
   if (const WaylandGlobal* order = connection_->Find(kOrder)) {
     orderProxy_ = static_cast<kde_output_order_v1*>(connection_->Bind(*order, &kde_output_order_v1_interface, 1));
     kde_output_order_v1_add_listener(orderProxy_, &kOrderListener, &order_);
@@ -189,6 +286,13 @@ void KdeOutputManagement::Load() {
   }
   const std::string where = std::string(kDevice) + " on " + connection_->Where();
   if (!connection_->Roundtrip()) throw ServiceError(where + ": " + connection_->Error());
+  // The outputs announced so far are the ones a run uses; the second round
+  // trip also brings the state of the last ones announced.
+  if (registry_) kde_output_device_registry_v2_stop(registry_);
+  if (!connection_->Roundtrip()) throw ServiceError(where + ": " + connection_->Error());
+  if (outputs_.empty())
+    throw ServiceError(std::string(kManagement) + " on " + connection_->Where() + " has no output to manage: neither " +
+                     kRegistry + " nor any " + kDevice + " announced one");
   for (const auto& output : outputs_)
     if (!output->done) throw ServiceError(where + ": output " + output->name + " did not announce its whole state");
   device_ = PickDevice();
@@ -210,19 +314,21 @@ void KdeOutputManagement::Load() {
 void KdeOutputManagement::Configure(const KdeMode& target, const std::vector<KdeOutput*>& shown,
                                     const std::vector<Rect>& before, const std::vector<Rect>& after) {
   kde_output_configuration_v2* configuration = kde_output_management_v2_create_configuration(management_);
-  Answer answer = Answer::kNone;
+  Answer answer;
   kde_output_configuration_v2_add_listener(configuration, &kConfigurationListener, &answer);
   kde_output_configuration_v2_mode(configuration, device_->proxy, target.proxy);
   for (size_t i = 0; i < shown.size(); ++i)
     if (after[i].x != before[i].x || after[i].y != before[i].y)
       kde_output_configuration_v2_position(configuration, shown[i]->proxy, after[i].x, after[i].y);
   kde_output_configuration_v2_apply(configuration);
-  const bool answered = connection_->DispatchUntil([&answer] { return answer != Answer::kNone; });
+  const bool answered = connection_->DispatchUntil([&answer] { return answer.kind != Answer::kNone; });
   kde_output_configuration_v2_destroy(configuration);
   const std::string asked = std::to_string(target.width) + "x" + std::to_string(target.height) + " at " +
                             std::to_string(target.refresh) + " mHz on " + device_->name;
   if (!answered) throw ServiceError("KWin closed the connection while changing " + asked + ": " + connection_->Error());
-  if (answer == Answer::kFailed) throw ServiceError("kde_output_configuration_v2: KWin refused " + asked);
+  if (answer.kind == Answer::kFailed)
+    throw ServiceError("kde_output_configuration_v2: KWin refused " + asked + (answer.reason.empty() ? "" : ": ") +
+                       answer.reason);
 }
 
 /// Puts `mode` on the device and moves the other enabled outputs by the
@@ -233,18 +339,16 @@ void KdeOutputManagement::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
   std::vector<Rect> before;
   size_t ours = 0;
   for (const auto& output : outputs_) {
-    if (!output->enabled) continue;
+    if (!output->enabled || output->removed) continue;
     const KdeMode* current = output->current;
     if (!current || current->removed) throw ServiceError(kDevice + (" " + output->name) + " shows no mode");
     if (output.get() == device_) ours = shown.size();
     shown.push_back(output.get());
     before.push_back(PlaceOf(*output, *current));
   }
-  const Rect resized = PlaceOf(*device_, target);
-  const std::optional<std::vector<Rect>> after = ResizeInLayout(before, ours, resized.width, resized.height);
-  if (!after) throw ServiceError(NoLayout(device_->name, target.width, target.height));
-  Configure(target, shown, before, *after);
-  for (size_t i = 0; i < shown.size(); ++i) shown[i]->x = (*after)[i].x, shown[i]->y = (*after)[i].y;
+  const std::vector<Rect> after = ResizeOrRefuse(before, ours, PlaceOf(*device_, target), device_->name, mode);
+  Configure(target, shown, before, after);
+  for (size_t i = 0; i < shown.size(); ++i) shown[i]->x = after[i].x, shown[i]->y = after[i].y;
   device_->current = &target;
 }
 
