@@ -112,7 +112,8 @@ CASES = [
          message=("Vistrel", "no arrangement keeps the outputs .*")),
     # A run waits for its turn before it reads the display: it saves the mode another run left.
     Case("a run takes its turn before it reads the display", NUMERIC, saved="locked", mode_after="1024x768@60",
-         saved_after=("1024", "768", "32", "75"), on={"wine": None, "kwin": None, "gnome:sid": None}),
+         saved_after=("1024", "768", "32", "75"),
+         on={"wine": None, "kwin": None, "kwin:sid": {}, "gnome:sid": None}),
     # Runs at the same time take turns: the saved mode stays one mode.
     Case("runs at the same time", [NUMERIC, ["-restore"], ["-600", "-800", "-32", "-60", "-1"], ["-RESTORE"],
                                    ["-480", "-640", "-32", "-60", "-1"], NUMERIC, ["-restore"], ["-restore"]],
