@@ -61,6 +61,12 @@ std::optional<size_t> WlrDeviceOf(const std::vector<WlrHeadState>& heads) {
   return showing ? showing : first;
 }
 
+bool WlrShows(const WlrHeadState& head, const ModeEntry& mode) {
+  const std::optional<ModeEntry>& shown = head.current;
+  return head.enabled && shown && shown->width == mode.width && shown->height == mode.height &&
+         (mode.refresh == 0 || WholeHz(shown->refresh) == WholeHz(mode.refresh));
+}
+
 void RequireModesInForce(const std::vector<WlrHeadState>& heads) {
   for (const WlrHeadState& head : heads)
     if (head.enabled && !head.current)

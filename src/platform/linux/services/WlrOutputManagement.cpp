@@ -164,13 +164,6 @@ WlrHeadState StateOf(const WlrHead& head) {
   return state;
 }
 
-/// Whether `head` shows `mode`: its size, at its rate in whole Hz unless it has none.
-bool Shows(const WlrHead& head, const ModeEntry& mode) {
-  const WlrMode* shown = head.enabled ? head.current : nullptr;
-  return shown && shown->width == mode.width && shown->height == mode.height &&
-         (mode.refresh == 0 || WholeHz(shown->refresh / 1000.0) == WholeHz(mode.refresh));
-}
-
 WlrOutputManagement::~WlrOutputManagement() {
   for (auto& head : heads) ReleaseHead(*head);
   if (manager_) zwlr_output_manager_v1_destroy(manager_);
@@ -251,7 +244,7 @@ bool WlrOutputManagement::SendConfiguration(const std::vector<WlrHeadChange>& ch
 bool WlrOutputManagement::ReadBack(const ModeEntry& mode) {
   const unsigned before = dones;
   if (!connection_->Roundtrip()) return false;
-  return dones > before || Shows(*device_, mode) ||
+  return dones > before || WlrShows(StateOf(*device_), mode) ||
          (connection_->DispatchUntil([this, before] { return dones > before || finished; }) && !finished);
 }
 
@@ -274,7 +267,7 @@ void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
     throw ServiceError("the compositor cancelled the change of " + change + ": its outputs changed meanwhile");
   if (answer == Answer::kFailed) throw ServiceError("the compositor failed to apply the change of " + change);
   if (!ReadBack(mode)) throw ended();
-  if (!Shows(*device_, mode))
+  if (!WlrShows(StateOf(*device_), mode))
     throw ServiceError("the compositor answered that it applied the change of " + change + ", but " + device.name +
                        " does not show it");
 }
