@@ -57,10 +57,10 @@ class Driver(x11.Driver):
                 for name, w, h, hz, x, y, turn, scale in re.findall(HEAD, text, re.M | re.S)}
 
     def set_mode(self, width, height, rate):
-        args = []
+        args, device = [], "%dx%d" % (width, height)
         for name, size, place, *how in (head.split() for head in self.layout(width, height).split(" | ")):
-            how = {"t": "normal", "x": "1", **{h[0]: h[1:] for h in how}}
-            args += ["--output", name, "--custom-mode", size + "@%gHz" % rate * (name == "HEADLESS-2"), "--pos", place,
+            how = {"t": "normal", "x": "1", **{h[0]: h[1:] for h in how}}  # a clone at the device's rate too
+            args += ["--output", name, "--custom-mode", size + "@%gHz" % rate * (size == device), "--pos", place,
                      "--transform", how["t"], "--scale", how["x"]]
         self.heads(*args)
 
@@ -86,8 +86,8 @@ class Driver(x11.Driver):
             return super().run(args, env)
         os.killpg(self.compositor.pid, signal.SIGSTOP)  # the program finds it there, but stopped
         try:
-            program = subprocess.run([*self.command, *args], env=self.env, cwd=self.cwd, capture_output=True, timeout=30)
-            return program.returncode, self.message(program.stderr.decode())
+            run = subprocess.run([*self.command, *args], env=self.env, cwd=self.cwd, capture_output=True, timeout=30)
+            return run.returncode, self.message(run.stderr.decode())
         except subprocess.TimeoutExpired:
             return "still waiting after 30 s", None
         finally:

@@ -102,10 +102,11 @@ TEST(PlanGnomeChangeTest, MirrorsChangeTogetherEachInItsOwnKindOrNotAtAll) {
 TEST(PlanWlrChangeTest, ClonesChangeTogetherOrNotAtAllAndNothingElseIsSent) {
   const ModeEntry big{0, 1280, 720, 60, false, true}, small{1, 1024, 768, 60, false, false};
   std::vector<WlrHeadState> heads = {{"A", {big, small}, big, true, false, 0, 0, 0, 307},  // scale 1.2
-                                     {"B", {big}, big, true, false, 0, 0, 0, 307}, {"C", {big}, big, true, false, 1066}};
-  const auto refusal = [&] {
-    try { PlanWlrChange(heads, 0, small, 60); } catch (const std::exception& error) { return std::string(error.what()); }
-    return std::string();
+                                     {"B", {big}, big, true, false, 0, 0, 0, 307},
+                                     {"C", {big}, big, true, false, 1066}};
+  const auto refusal = [&]() -> std::string {
+    try { PlanWlrChange(heads, 0, small, 60); } catch (const std::exception& error) { return error.what(); }
+    return "";
   };
   EXPECT_EQ(refusal(), "B, which shows the same picture as A, has no mode of 1024x768 at 60 Hz");
   heads[1].modes.push_back(small);

@@ -259,8 +259,9 @@ void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
   const std::string change = device.name + " to " + std::to_string(mode.width) + "x" + std::to_string(mode.height) +
                              " at " + std::to_string(WholeHz(mode.refresh)) + " Hz";
   const auto ended = [this, &change] {
-    return ServiceError("the compositor " + std::string(finished ? "ended its output manager" : "gave no answer") +
-                        " during the change of " + change + ": " + (finished ? "no change made" : connection_->Error()));
+    return ServiceError(finished ? "the compositor ended its output manager during the change of " + change
+                                 : "the compositor did not complete the change of " + change + ": " +
+                                       connection_->Error());
   };
   if (!SendConfiguration(changes)) throw ended();
   if (answer == Answer::kCancelled)
