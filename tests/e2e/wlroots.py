@@ -8,7 +8,6 @@ import glob
 import os
 import re
 import signal
-import subprocess
 
 import chroot
 import x11
@@ -40,6 +39,8 @@ class Driver(x11.Driver):
                                                                config], env, self.socket, user=user)
         self.env.update(WAYLAND_DISPLAY=(self.socket() + ["none"])[0], XDG_RUNTIME_DIR=self.work)
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        if compositor == "labwc":  # it moves a head put on another beside it: no clones
+            self.arrangements = {k: v for k, v in self.arrangements.items() if k != "mirrored and turned"}
         return self
 
     def __exit__(self, *exception):
@@ -52,7 +53,7 @@ class Driver(x11.Driver):
         # Each head as the arrangements write it, and its rate in Hz (0: none), after wlr-randr `args`.
         text = chroot.run(self.suite, self.work, ["wlr-randr", *args],
                           {k: self.env[k] for k in ("WAYLAND_DISPLAY", "XDG_RUNTIME_DIR")})
-        return {name: ("%s %sx%s %s,%s" % (name, w, h, x, y) + " t" * (turn != "normal") + turn * (turn != "normal")
+        return {name: ("%s %sx%s %s,%s" % (name, w, h, x, y) + (" t" + turn) * (turn != "normal")
                        + " x%g" % round(float(scale), 2) * (float(scale) != 1), float(hz or 0))
                 for name, w, h, hz, x, y, turn, scale in re.findall(HEAD, text, re.M | re.S)}
 
@@ -81,15 +82,10 @@ class Driver(x11.Driver):
         self.frozen = saved == "frozen"
         super().set_saved(OLD if self.frozen else saved)
 
-    def run(self, args, env):
-        if not self.frozen:
-            return super().run(args, env)
-        os.killpg(self.compositor.pid, signal.SIGSTOP)  # the program finds it there, but stopped
+    def run(self, args, env):  # a frozen compositor is there, but stopped: a program that waits on it times out
+        os.killpg(self.compositor.pid, signal.SIGSTOP if self.frozen else 0)
         try:
-            run = subprocess.run([*self.command, *args], env=self.env, cwd=self.cwd, capture_output=True, timeout=30)
-            return run.returncode, self.message(run.stderr.decode())
-        except subprocess.TimeoutExpired:
-            return "still waiting after 30 s", None
+            return super().run(args, env)
         finally:
             os.killpg(self.compositor.pid, signal.SIGCONT)
 
@@ -104,9 +100,9 @@ CASES = [
          message=("Vistrel", "the compositor cancelled the change of HEADLESS-2 to 1024x768 at 60 Hz: its .*")),
     Case("a compositor that does not answer: one line after the bound", NUMERIC, saved="frozen", status=3,
          message=("Vistrel", 'the Wayland display ".*": no answer within 10 s')),
-    # The compositor's layout sizes: scale 1.2 is 1.19921875 in the protocol; a scaled width is truncated.
-    Case("a neighbour touching a device at scale 1.2 stays against it", NUMERIC, mode="1280x720@60",
-         arrangement="scale 1.2", mode_after="1024x768@60"),
-    Case("a neighbour touching a device at scale 1.75 stays against it", ["-1080", "-1920", "-32", "-60", "-1"],
+    # Layout sizes as the compositor's: 1.2 is 1.19921875 in the protocol; a scaled width is truncated.
+    Case("a neighbour beside a device at scale 1.2", NUMERIC, mode="1280x720@60", arrangement="scale 1.2",
+         mode_after="1024x768@60"),
+    Case("a neighbour beside a device at scale 1.75", ["-1080", "-1920", "-32", "-60", "-1"],
          mode="2560x1440@60", arrangement="scale 1.75", mode_after="1920x1080@60"),
 ]
