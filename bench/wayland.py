@@ -27,7 +27,7 @@ def timed(measure, argv, env, cwd):
 
 
 def main():
-    measure, programs = sys.argv[1], sys.argv[2:]
+    measure, programs = os.path.abspath(sys.argv[1]), [os.path.abspath(p) for p in sys.argv[2:]]
     with tempfile.TemporaryDirectory(prefix="vistrel-bench-wayland.") as work, \
             wlroots.Driver(programs[0], work, "phoc") as driver:
         env, randr = driver.env, ["wlr-randr", "--output", "HEADLESS-2", "--custom-mode"]
