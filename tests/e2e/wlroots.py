@@ -1,25 +1,28 @@
 # The Linux program on the wlroots family, headless with two virtual heads
-# (any size is a custom mode): HEADLESS-1 at 1280,0 and HEADLESS-2, the
-# device, at 0,0. The variant, COMPOSITOR[-SUITE], names the compositor and
-# the chroot (chroot.py) it runs in; "" or "phoc": Debian 12's phoc on the
-# host. Read and set with wlr-randr, the chroot's own where there is one.
+# (any size is a custom mode): HEADLESS-2, the device, at 0,0 and HEADLESS-1
+# as the row's arrangement puts it. The variant, COMPOSITOR[-SUITE], names the
+# compositor and the chroot (chroot.py) it runs in; "" or "phoc": Debian 12's
+# phoc on the host. Read and set with wlr-randr, the chroot's own where there is one.
 
 import glob
 import os
 import re
+import signal
 
 import chroot
 import x11
 from cases import NUMERIC, OLD, Case
 
-HEAD = r"^(\S+) .*?^ +(\d+)x(\d+) px(?:, ([\d.]+) Hz)? \(current\).*?Position: (-?\d+),(-?\d+)"
+HEAD = (r"^(\S+) .*?^ +(\d+)x(\d+) px(?:, ([\d.]+) Hz)? \(current\).*?Position: (-?\d+),(-?\d+)"
+        r"\s+Transform: (\S+)\s+Scale: ([\d.]+)")
 # Each compositor's configuration file; phoc's (an ini file) also serves Wayfire.
 CONFIGS = {"phoc": "[core]\nplugins =\nxwayland = false\n", "sway": "xwayland disable\n", "labwc": ""}
 
 
 class Driver(x11.Driver):
     rate_tolerance = 0.0005  # custom modes are read back exactly, in mHz
-    arrangements = [""]  # its own outputs only
+    # Each head as "NAME SIZE X,Y [tTRANSFORM] [xSCALE]", the device's SIZE {m}.
+    arrangements = x11.ARRANGEMENTS["wlroots"]
 
     def __enter__(self):
         self.variant = self.variant or "phoc"
@@ -36,11 +39,8 @@ class Driver(x11.Driver):
                                                                config], env, self.socket, user=user)
         self.env.update(WAYLAND_DISPLAY=(self.socket() + ["none"])[0], XDG_RUNTIME_DIR=self.work)
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
-        try:
-            self.beside = self.heads()["HEADLESS-1"][:3]  # its mode as the compositor made it
-        except BaseException:
-            chroot.stop(self.compositor)
-            raise
+        if compositor == "labwc":  # it moves a head put on another aside: no clones; 1.2 is 1.19921875 there
+            self.arrangements = {k: v for k, v in self.arrangements.items() if k in ("", "scale 1.75")}
         return self
 
     def __exit__(self, *exception):
@@ -50,27 +50,44 @@ class Driver(x11.Driver):
         return glob.glob(self.work + "/wayland-[0-9]")
 
     def heads(self, *args):
-        # Each head's (width, height, Hz, x, y), Hz 0 where the mode has no rate, after wlr-randr `args`.
+        # Each head as the arrangements write it, and its rate in Hz (0: none), after wlr-randr `args`.
         text = chroot.run(self.suite, self.work, ["wlr-randr", *args],
                           {k: self.env[k] for k in ("WAYLAND_DISPLAY", "XDG_RUNTIME_DIR")})
-        return {name: tuple(float(v or 0) for v in rest) for name, *rest in re.findall(HEAD, text, re.M | re.S)}
+        return {name: ("%s %sx%s %s,%s" % (name, w, h, x, y) + (" t" + turn) * (turn != "normal")
+                       + " x%g" % round(float(scale), 2) * (float(scale) != 1), float(hz or 0))
+                for name, w, h, hz, x, y, turn, scale in re.findall(HEAD, text, re.M | re.S)}
 
     def set_mode(self, width, height, rate):
-        self.heads("--output", "HEADLESS-2", "--custom-mode", "%dx%d@%gHz" % (width, height, rate), "--pos", "0,0",
-                   "--output", "HEADLESS-1", "--pos", "%d,0" % width)
+        args, device = [], "%dx%d" % (width, height)
+        for name, size, place, *how in (head.split() for head in self.layout(width, height).split(" | ")):
+            how = {"t": "normal", "x": "1", **{h[0]: h[1:] for h in how}}  # a clone at the device's rate too
+            args += ["--output", name, "--custom-mode", size + "@%gHz" % rate * (size == device), "--pos", place,
+                     "--transform", how["t"], "--scale", how["x"]]
+        self.heads(*args)
 
     def mode(self):
-        # HEADLESS-2's (width, height, Hz); the heads instead unless it is at
-        # 0,0 and HEADLESS-1 keeps its mode beside it, as the layout rule puts it.
+        # HEADLESS-2's (width, height, Hz); the heads instead where they are not as the layout rule puts them.
         heads = self.heads()
-        width, height, rate = heads["HEADLESS-2"][:3]
-        if heads != {"HEADLESS-2": (width, height, rate, 0, 0), "HEADLESS-1": (*self.beside, width, 0)}:
-            return heads, "not as the layout rule puts them", rate
-        return int(width), int(height), rate
+        size, rate = heads["HEADLESS-2"][0].split()[1], heads["HEADLESS-2"][1]
+        width, height = map(int, size.split("x"))
+        if {head for head, _ in heads.values()} != set(self.layout(width, height).split(" | ")):
+            return sorted(heads.values()), "not as the layout rule puts them", rate
+        return width, height, rate
 
     def modes(self):  # a virtual head lists only its mode in force
         width, height, rate = self.mode()
         return [(width, height, 32, int(rate + 0.5))]
+
+    def set_saved(self, saved):
+        self.frozen = saved == "frozen"
+        super().set_saved(OLD if self.frozen else saved)
+
+    def run(self, args, env):  # a frozen compositor is there, but stopped: a program that waits on it times out
+        os.killpg(self.compositor.pid, signal.SIGSTOP if self.frozen else 0)
+        try:
+            return super().run(args, env)
+        finally:
+            os.killpg(self.compositor.pid, signal.SIGCONT)
 
     def run_while_the_server_goes(self, args):
         # Another client changes the device's rate while the program waits.
@@ -81,4 +98,11 @@ CASES = [
     Case("a change based on outputs changed meanwhile is cancelled", NUMERIC, saved="pipe", status=3,
          mode_after="1280x1024@60", saved_after=OLD,
          message=("Vistrel", "the compositor cancelled the change of HEADLESS-2 to 1024x768 at 60 Hz: its .*")),
+    Case("a compositor that does not answer: one line after the bound", NUMERIC, saved="frozen", status=3,
+         message=("Vistrel", 'the Wayland display ".*": no answer within 10 s')),
+    # Layout sizes as the compositor's: 1.2 is 1.19921875 in the protocol; a scaled width is truncated.
+    Case("a neighbour beside a device at scale 1.2", NUMERIC, mode="1280x720@60", arrangement="scale 1.2",
+         mode_after="1024x768@60"),
+    Case("a neighbour beside a device at scale 1.75", ["-1080", "-1920", "-32", "-60", "-1"],
+         mode="2560x1440@60", arrangement="scale 1.75", mode_after="1920x1080@60"),
 ]

@@ -9,6 +9,7 @@
 
 #include "platform/Platform.h"
 #include "platform/linux/services/GnomeChange.h"
+#include "platform/linux/services/WlrChange.h"
 #include "platform/linux/Layout.h"
 #include "platform/linux/Modes.h"
 #include "platform/linux/SettingsFile.h"
@@ -108,6 +109,29 @@ TEST(ScaleForTest, DefaultIsTheNearestBelowThePreferred) {
   EXPECT_EQ(ScaleFor(mode({1, 2}), mode({1, 1.5, 2.25}), 2), 1.5);
   EXPECT_EQ(ScaleFor(mode({1, 1.5}), mode({1, 1.5, 2.004}), 2), 1.5);
   EXPECT_EQ(ScaleFor(mode({1, 1.75, 2}), mode({1, 1.25, 3}), 1.75), 1.25);
+}
+
+// What no compositor here shows: a clone that lacks the size (Wayfire's
+// mirror, at 0,0 too), a head without a mode in force (COSMIC's mirror),
+// a success whose read back is not the mode asked.
+TEST(PlanWlrChangeTest, ClonesChangeTogetherOrNotAtAllAndNothingElseIsSent) {
+  const ModeEntry big{0, 1280, 720, 60, false, true}, small{1, 1024, 768, 60, false, false};
+  std::vector<WlrHeadState> heads = {{"A", {big, small}, big, true, false, 0, 0, 0, 307},  // scale 1.2
+                                     {"B", {big}, big, true, false, 0, 0, 0, 307},
+                                     {"C", {big}, big, true, false, 1066}};
+  const auto refusal = [&]() -> std::string {
+    try { PlanWlrChange(heads, 0, small, 60); } catch (const std::exception& error) { return error.what(); }
+    return "";
+  };
+  EXPECT_EQ(refusal(), "B, which shows the same picture as A, has no mode of 1024x768 at 60 Hz");
+  heads[1].modes.push_back(small);
+  const std::vector<WlrHeadChange> changes = PlanWlrChange(heads, 0, small, 60);
+  EXPECT_TRUE(changes[1].mode && changes[1].mode->id == 1u && !changes[1].place && !changes[2].mode);
+  EXPECT_EQ(changes[2].place.value_or(Rect{0, 0, 0, 0}).x, 853);  // 1024 / 1.2, truncated: it touched A at 1066
+  EXPECT_FALSE(WlrShows(heads[0], small) || WlrShows(heads[0], {{}, 1280, 720, 75, false, false}));
+  heads[0].current.reset();
+  EXPECT_EQ(WlrDeviceOf(heads), 1u);
+  EXPECT_EQ(refusal().substr(0, 48), "A is enabled but reports no mode in force (as a ");
 }
 
 }  // namespace platform

@@ -20,8 +20,12 @@ namespace platform {
 struct WaylandCalls {
   decltype(&::wl_display_connect) displayConnect;
   decltype(&::wl_display_disconnect) displayDisconnect;
-  decltype(&::wl_display_roundtrip) displayRoundtrip;
-  decltype(&::wl_display_dispatch) displayDispatch;
+  decltype(&::wl_display_get_fd) displayGetFd;
+  decltype(&::wl_display_flush) displayFlush;
+  decltype(&::wl_display_prepare_read) displayPrepareRead;
+  decltype(&::wl_display_cancel_read) displayCancelRead;
+  decltype(&::wl_display_read_events) displayReadEvents;
+  decltype(&::wl_display_dispatch_pending) displayDispatchPending;
   decltype(&::wl_display_get_error) displayGetError;
   decltype(&::wl_display_get_protocol_error) displayGetProtocolError;
   decltype(&::wl_proxy_marshal_flags) proxyMarshalFlags;
@@ -39,8 +43,12 @@ extern WaylandCalls wayland;
 
 #define wl_display_connect (platform::wayland.displayConnect)
 #define wl_display_disconnect (platform::wayland.displayDisconnect)
-#define wl_display_roundtrip (platform::wayland.displayRoundtrip)
-#define wl_display_dispatch (platform::wayland.displayDispatch)
+#define wl_display_get_fd (platform::wayland.displayGetFd)
+#define wl_display_flush (platform::wayland.displayFlush)
+#define wl_display_prepare_read (platform::wayland.displayPrepareRead)
+#define wl_display_cancel_read (platform::wayland.displayCancelRead)
+#define wl_display_read_events (platform::wayland.displayReadEvents)
+#define wl_display_dispatch_pending (platform::wayland.displayDispatchPending)
 #define wl_display_get_error (platform::wayland.displayGetError)
 #define wl_display_get_protocol_error (platform::wayland.displayGetProtocolError)
 #define wl_proxy_marshal_flags (platform::wayland.proxyMarshalFlags)

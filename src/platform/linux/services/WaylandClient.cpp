@@ -10,7 +10,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
+
+#include <poll.h>
 
 #include "platform/linux/DisplayService.h"
 #include "platform/linux/services/Library.h"
@@ -30,8 +33,12 @@ bool LoadWayland() {
     void* library = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
     return library && FindCall(library, "wl_display_connect", &wayland.displayConnect) &&
            FindCall(library, "wl_display_disconnect", &wayland.displayDisconnect) &&
-           FindCall(library, "wl_display_roundtrip", &wayland.displayRoundtrip) &&
-           FindCall(library, "wl_display_dispatch", &wayland.displayDispatch) &&
+           FindCall(library, "wl_display_get_fd", &wayland.displayGetFd) &&
+           FindCall(library, "wl_display_flush", &wayland.displayFlush) &&
+           FindCall(library, "wl_display_prepare_read", &wayland.displayPrepareRead) &&
+           FindCall(library, "wl_display_cancel_read", &wayland.displayCancelRead) &&
+           FindCall(library, "wl_display_read_events", &wayland.displayReadEvents) &&
+           FindCall(library, "wl_display_dispatch_pending", &wayland.displayDispatchPending) &&
            FindCall(library, "wl_display_get_error", &wayland.displayGetError) &&
            FindCall(library, "wl_display_get_protocol_error", &wayland.displayGetProtocolError) &&
            FindCall(library, "wl_proxy_marshal_flags", &wayland.proxyMarshalFlags) &&
@@ -68,7 +75,9 @@ std::unique_ptr<WaylandConnection> WaylandConnection::Open() {
   static const wl_registry_listener listener = {.global = OnGlobal, .global_remove = OnGlobalRemove};
   connection->registry_ = wl_display_get_registry(connection->display_);
   wl_registry_add_listener(connection->registry_, &listener, connection.get());
-  if (!connection->Roundtrip()) throw ServiceError::Absent(where + ", which failed: " + connection->Error());
+  if (!connection->Roundtrip())  // one that does not answer is there, but stuck: no other service will do
+    throw connection->timedOut_ ? ServiceError(where + ": " + connection->Error())
+                                : ServiceError::Absent(where + ", which failed: " + connection->Error());
   return connection;
 }
 
@@ -88,15 +97,44 @@ void* WaylandConnection::Bind(const WaylandGlobal& global, const wl_interface* i
   return wl_registry_bind(registry_, global.name, interface, version);
 }
 
-bool WaylandConnection::Roundtrip() { return wl_display_roundtrip(display_) >= 0; }
+bool WaylandConnection::Roundtrip() {
+  bool answered = false;
+  static const wl_callback_listener listener = {
+      .done = [](void* data, wl_callback*, uint32_t) { *static_cast<bool*>(data) = true; }};
+  wl_callback* callback = wl_display_sync(display_);
+  wl_callback_add_listener(callback, &listener, &answered);
+  const bool ok = DispatchUntil([&answered] { return answered; });
+  wl_callback_destroy(callback);
+  return ok;
+}
 
+// libwayland's own way to wait with a bound: announce the read, flush, poll
+// the socket until the deadline, read, then dispatch what was queued.
 bool WaylandConnection::DispatchUntil(const std::function<bool()>& done) {
-  while (!done())
-    if (wl_display_dispatch(display_) < 0) return false;
-  return true;
+  const auto deadline = std::chrono::steady_clock::now() + kAnswerTime;
+  for (;;) {
+    while (wl_display_prepare_read(display_) != 0)
+      if (wl_display_dispatch_pending(display_) < 0) return false;
+    if (done()) {
+      wl_display_cancel_read(display_);
+      return true;
+    }
+    wl_display_flush(display_);  // EAGAIN: the rest goes at the next turn
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd socket = {.fd = wl_display_get_fd(display_), .events = POLLIN, .revents = 0};
+    const int ready = left.count() > 0 ? poll(&socket, 1, static_cast<int>(left.count())) : 0;
+    if (ready <= 0) {
+      wl_display_cancel_read(display_);
+      if (ready < 0 && errno == EINTR) continue;
+      timedOut_ = ready == 0;
+      return false;
+    }
+    if (wl_display_read_events(display_) < 0 || wl_display_dispatch_pending(display_) < 0) return false;
+  }
 }
 
 std::string WaylandConnection::Error() const {
+  if (timedOut_) return "no answer within " + std::to_string(kAnswerTime.count()) + " s";
   const int code = wl_display_get_error(display_);
   if (code != EPROTO) return code == 0 ? "no error" : std::strerror(code);
   const wl_interface* interface = nullptr;

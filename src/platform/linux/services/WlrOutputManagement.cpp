@@ -2,8 +2,9 @@
 // Hyprland, river, labwc, Wayfire, niri, COSMIC and phoc offer. The manager
 // announces every head (an output, enabled or not) with its modes and state,
 // then a serial; a change is one configuration quoting that serial that names
-// every head, enabled with its state or disabled, as the protocol requires.
-// It lasts until the compositor's own configuration is loaded again.
+// every head, as the protocol requires, in the state it is in, with only what
+// the change needs (WlrChange.cpp decides it). It lasts until the
+// compositor's own configuration is loaded again.
 //
 // Read, then decide, then write: the listeners only fill the plain structs
 // below; the device, the modes and the layout follow from them.
@@ -15,8 +16,8 @@
 #include <vector>
 
 #include "platform/linux/DisplayService.h"
-#include "platform/linux/Layout.h"
 #include "platform/linux/services/WaylandClient.h"
+#include "platform/linux/services/WlrChange.h"
 #include "wlr-output-management-unstable-v1-client-protocol.h"
 
 namespace platform {
@@ -63,12 +64,13 @@ class WlrOutputManagement : public DisplayService {
   // What the listeners fill.
   std::vector<std::unique_ptr<WlrHead>> heads;  // in the order announced
   uint32_t serial = 0;                          // the state's serial, which a configuration quotes
-  bool haveSerial = false;
+  unsigned dones = 0;                           // states announced whole (`done` events) so far
+  bool finished = false;                        // the compositor ended the manager: no more states, no answers
   Answer answer = Answer::kNone;
 
  private:
-  std::vector<Rect> LayoutFor(const ModeEntry& mode) const;
-  bool SendConfiguration(const ModeEntry& mode, const std::vector<Rect>& layout);
+  bool SendConfiguration(const std::vector<WlrHeadChange>& changes);
+  bool ReadBack(const ModeEntry& mode);
   void ReleaseHead(WlrHead& head);
 
   std::unique_ptr<WaylandConnection> connection_;  // outlives every proxy: the destructor releases them
@@ -125,9 +127,9 @@ void OnHead(void* data, zwlr_output_manager_v1*, zwlr_output_head_v1* proxy) {
   zwlr_output_head_v1_add_listener(proxy, &kHeadListener, head);
 }
 void OnDone(void* data, zwlr_output_manager_v1*, uint32_t serial) {
-  ServiceOf(data).serial = serial, ServiceOf(data).haveSerial = true;
+  ServiceOf(data).serial = serial, ++ServiceOf(data).dones;
 }
-void OnManagerFinished(void*, zwlr_output_manager_v1*) {}
+void OnManagerFinished(void* data, zwlr_output_manager_v1*) { ServiceOf(data).finished = true; }
 const zwlr_output_manager_v1_listener kManagerListener = {
     .head = OnHead, .done = OnDone, .finished = OnManagerFinished};
 
@@ -136,17 +138,6 @@ void OnFailed(void* data, zwlr_output_configuration_v1*) { ServiceOf(data).answe
 void OnCancelled(void* data, zwlr_output_configuration_v1*) { ServiceOf(data).answer = Answer::kCancelled; }
 const zwlr_output_configuration_v1_listener kConfigurationListener = {
     .succeeded = OnSucceeded, .failed = OnFailed, .cancelled = OnCancelled};
-
-/// Returns the device among `heads`: the enabled head at the layout's origin,
-/// where a desktop puts its primary display, else the first enabled head;
-/// nullptr when none is enabled.
-WlrHead* DeviceOf(const std::vector<std::unique_ptr<WlrHead>>& heads) {
-  for (const auto& head : heads)
-    if (head->enabled && head->x == 0 && head->y == 0) return head.get();
-  for (const auto& head : heads)
-    if (head->enabled) return head.get();
-  return nullptr;
-}
 
 /// Returns `mode` as the mode list gives it: the id is its place in
 /// `head`'s list. Throws ServiceError when the head did not announce it.
@@ -159,10 +150,18 @@ ModeEntry EntryOf(const WlrHead& head, const WlrMode& mode) {
   return {id, mode.width, mode.height, mode.refresh / 1000.0, /*interlaced=*/false, mode.preferred};  // mHz to Hz
 }
 
-/// Returns where `head` is in the layout when it shows `width` by `height` pixels.
-Rect PlaceOf(const WlrHead& head, int32_t width, int32_t height) {
-  return platform::PlaceOf(head.x, head.y, width, height, static_cast<uint32_t>(head.transform),
-                           wl_fixed_to_double(head.scale));
+/// Returns `head` as the rules see it.
+WlrHeadState StateOf(const WlrHead& head) {
+  WlrHeadState state;
+  state.name = head.name, state.enabled = head.enabled, state.x = head.x, state.y = head.y;
+  state.transform = static_cast<uint32_t>(head.transform), state.scale = head.scale;
+  for (const auto& mode : head.modes)
+    if (!mode->finished) state.modes.push_back(EntryOf(head, *mode));
+  if (head.current) state.current = EntryOf(head, *head.current);
+  // A headless, nested or remote output has no size in millimetres and no
+  // list beyond the mode in force: it shows whatever size it is given.
+  state.takesAnySize = !head.physicalSize && state.modes.size() <= (state.current ? 1u : 0u);
+  return state;
 }
 
 WlrOutputManagement::~WlrOutputManagement() {
@@ -190,82 +189,88 @@ void WlrOutputManagement::Load() {
       connection_->Bind(global, &zwlr_output_manager_v1_interface, kVersion));
   version_ = zwlr_output_manager_v1_get_version(manager_);
   zwlr_output_manager_v1_add_listener(manager_, &kManagerListener, this);
-  if (!connection_->DispatchUntil([this] { return haveSerial; }))
-    throw ServiceError("zwlr_output_manager_v1 on " + connection_->Where() + ": " + connection_->Error());
-  device_ = DeviceOf(heads);
-  if (!device_) throw ServiceError("zwlr_output_manager_v1 on " + connection_->Where() + " shows no enabled head");
+  const std::string where = "zwlr_output_manager_v1 on " + connection_->Where();
+  if (!connection_->DispatchUntil([this] { return dones > 0 || finished; }))
+    throw ServiceError(where + ": " + connection_->Error());
+  if (finished) throw ServiceError(where + ": the compositor ended the manager");
+  std::vector<WlrHeadState> states;
+  for (const auto& head : heads) states.push_back(StateOf(*head));
+  const std::optional<size_t> chosen = WlrDeviceOf(states);
+  if (!chosen) throw ServiceError(where + " shows no enabled head");
+  device_ = heads[*chosen].get();
+  if (!states[*chosen].current) RequireModesInForce(states);
   device.name = device_->name;
-  for (const auto& mode : device_->modes)
-    if (!mode->finished) device.modes.push_back(EntryOf(*device_, *mode));
-  device.hasCurrent = device_->current != nullptr;
-  if (device.hasCurrent) device.current = EntryOf(*device_, *device_->current);
+  device.modes = states[*chosen].modes;
+  device.current = *states[*chosen].current;
+  device.hasCurrent = true;
   device.bitsPerPel = 32;  // wlroots composes every output in 32-bit pixels
-  // A headless, nested or remote output has no size in millimetres and no
-  // list beyond the mode in force: it shows whatever size it is given.
-  device.takesAnySize = !device_->physicalSize && device.modes.size() <= (device.hasCurrent ? 1u : 0u);
+  device.takesAnySize = states[*chosen].takesAnySize;
 }
 
-/// Returns where every head goes (beside `heads`; disabled heads stay as
-/// they are) when the device shows `mode`, by the outputs' shared layout
-/// rule; throws ServiceError when no layout keeps them together.
-std::vector<Rect> WlrOutputManagement::LayoutFor(const ModeEntry& mode) const {
-  std::vector<Rect> before;  // the enabled heads
-  size_t ours = 0;
-  for (const auto& head : heads) {
-    if (!head->enabled) continue;
-    if (head.get() == device_) ours = before.size();
-    const WlrMode* shown = head->current;
-    before.push_back(shown ? PlaceOf(*head, shown->width, shown->height) : PlaceOf(*head, 0, 0));
-  }
-  const std::vector<Rect> after =
-      ResizeOrRefuse(before, ours, PlaceOf(*device_, mode.width, mode.height), device.name, mode);
-  std::vector<Rect> layout;
-  size_t next = 0;
-  for (const auto& head : heads) layout.push_back(head->enabled ? after[next++] : PlaceOf(*head, 0, 0));
-  return layout;
-}
-
-/// Sends one configuration: every head as it is but for its place in
-/// `layout`, the device showing `mode`; then waits for the answer.
-bool WlrOutputManagement::SendConfiguration(const ModeEntry& mode, const std::vector<Rect>& layout) {
+/// Sends one configuration that names every head, as the protocol requires,
+/// each in the state it is in (a disabled one stays disabled), with what
+/// `changes` gives it and nothing else: the compositor keeps what a
+/// configuration head leaves unset. Then waits for the answer.
+bool WlrOutputManagement::SendConfiguration(const std::vector<WlrHeadChange>& changes) {
   zwlr_output_configuration_v1* configuration = zwlr_output_manager_v1_create_configuration(manager_, serial);
   zwlr_output_configuration_v1_add_listener(configuration, &kConfigurationListener, this);
   for (size_t i = 0; i < heads.size(); ++i) {
-    const WlrHead* head = heads[i].get();
-    if (!head->enabled) {
-      zwlr_output_configuration_v1_disable_head(configuration, head->proxy);
+    const WlrHead& head = *heads[i];
+    const WlrHeadChange& change = changes[i];
+    if (!head.enabled) {
+      zwlr_output_configuration_v1_disable_head(configuration, head.proxy);
       continue;
     }
-    auto* state = zwlr_output_configuration_v1_enable_head(configuration, head->proxy);
-    if (head == device_ && !mode.id)
-      zwlr_output_configuration_head_v1_set_custom_mode(state, mode.width, mode.height,
-                                                        static_cast<int32_t>(std::lround(mode.refresh * 1000)));  // mHz
-    else if (head == device_)
-      zwlr_output_configuration_head_v1_set_mode(state, device_->modes[*mode.id]->proxy);
-    else if (head->current && !head->current->finished)  // else the compositor keeps the one in force
-      zwlr_output_configuration_head_v1_set_mode(state, head->current->proxy);
-    zwlr_output_configuration_head_v1_set_position(state, layout[i].x, layout[i].y);
-    zwlr_output_configuration_head_v1_set_transform(state, head->transform);
-    zwlr_output_configuration_head_v1_set_scale(state, head->scale);
+    auto* state = zwlr_output_configuration_v1_enable_head(configuration, head.proxy);
+    if (change.mode && change.mode->id)
+      zwlr_output_configuration_head_v1_set_mode(state, head.modes[*change.mode->id]->proxy);
+    else if (change.mode)
+      zwlr_output_configuration_head_v1_set_custom_mode(state, change.mode->width, change.mode->height,
+                                                        static_cast<int32_t>(std::lround(change.mode->refresh * 1000)));
+    if (change.place) zwlr_output_configuration_head_v1_set_position(state, change.place->x, change.place->y);
     wl_proxy_destroy(reinterpret_cast<wl_proxy*>(state));  // has no destructor request; the configuration holds it
   }
   answer = Answer::kNone;
   zwlr_output_configuration_v1_apply(configuration);
-  const bool answered = connection_->DispatchUntil([this] { return answer != Answer::kNone; });
+  const bool answered = connection_->DispatchUntil([this] { return answer != Answer::kNone || finished; });
   zwlr_output_configuration_v1_destroy(configuration);
-  return answered;
+  return answered && !finished;
 }
 
-void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
-  const std::vector<Rect> layout = LayoutFor(mode);
+/// Reads the device back after the compositor said it succeeded: the state
+/// it sends next, which a round trip brings where it applies at once (and
+/// where nothing changed, no new state comes). Returns false when no new
+/// state came within the bound though the device does not show `mode` yet.
+bool WlrOutputManagement::ReadBack(const ModeEntry& mode) {
+  const unsigned before = dones;
+  if (!connection_->Roundtrip()) return false;
+  return dones > before || WlrShows(StateOf(*device_), mode) ||
+         (connection_->DispatchUntil([this, before] { return dones > before || finished; }) && !finished);
+}
+
+void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
+  std::vector<WlrHeadState> states;
+  size_t ours = 0;
+  for (const auto& head : heads) {
+    if (head.get() == device_) ours = states.size();
+    states.push_back(StateOf(*head));
+  }
+  const std::vector<WlrHeadChange> changes = PlanWlrChange(states, ours, mode, refreshHz);
   const std::string change = device.name + " to " + std::to_string(mode.width) + "x" + std::to_string(mode.height) +
                              " at " + std::to_string(WholeHz(mode.refresh)) + " Hz";
-  if (!SendConfiguration(mode, layout))
-    throw ServiceError("the compositor ended the connection during the change of " + change + ": " +
-                       connection_->Error());
+  const auto ended = [this, &change] {
+    return ServiceError(finished ? "the compositor ended its output manager during the change of " + change
+                                 : "the compositor did not complete the change of " + change + ": " +
+                                       connection_->Error());
+  };
+  if (!SendConfiguration(changes)) throw ended();
   if (answer == Answer::kCancelled)
     throw ServiceError("the compositor cancelled the change of " + change + ": its outputs changed meanwhile");
   if (answer == Answer::kFailed) throw ServiceError("the compositor failed to apply the change of " + change);
+  if (!ReadBack(mode)) throw ended();
+  if (!WlrShows(StateOf(*device_), mode))
+    throw ServiceError("the compositor answered that it applied the change of " + change + ", but " + device.name +
+                       " does not show it");
 }
 
 }  // namespace

@@ -1,0 +1,107 @@
+#include "platform/linux/services/WlrChange.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/linux/DisplayService.h"
+
+namespace platform {
+namespace {
+
+constexpr int32_t kFixedOne = 256;  // 1 as a wl_fixed_t
+constexpr int32_t kScaleSteps = 120;
+
+/// Returns `mode` as "1024x768 at 60 Hz" ("1024x768" where `refreshHz` asks for none).
+std::string Asked(const ModeEntry& mode, int32_t refreshHz) {
+  return std::to_string(mode.width) + "x" + std::to_string(mode.height) +
+         (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : "");
+}
+
+/// Returns the mode for `clone`, at the device's place, to show the picture
+/// of the device changed to `mode`: its own of that size, or on a virtual
+/// head that size as a custom mode. Throws ServiceError where it has none.
+std::optional<ModeEntry> CloneModeFor(const WlrHeadState& clone, const WlrHeadState& device, const ModeEntry& mode,
+                                      int32_t refreshHz) {
+  const std::optional<size_t> chosen = ChooseMode(clone.modes, mode.width, mode.height, refreshHz);
+  if (chosen && clone.current && clone.modes[*chosen].id == clone.current->id) return std::nullopt;  // shown already
+  if (chosen) return clone.modes[*chosen];
+  if (clone.takesAnySize) return ModeEntry{std::nullopt, mode.width, mode.height, mode.refresh, false, false};
+  throw ServiceError(clone.name + ", which shows the same picture as " + device.name + ", has no mode of " +
+                     Asked(mode, refreshHz));
+}
+
+/// Grows `group` to hold `place`, which has the same top-left corner.
+void Cover(Rect& group, const Rect& place) {
+  group.width = std::max(group.width, place.width);
+  group.height = std::max(group.height, place.height);
+}
+
+}  // namespace
+
+double CompositorScale(int32_t reported) {
+  const double step = std::round(static_cast<double>(reported) * kScaleSteps / kFixedOne) / kScaleSteps;
+  return std::fabs(step * kFixedOne - reported) < 1 ? step : static_cast<double>(reported) / kFixedOne;
+}
+
+Rect WlrPlaceOf(const WlrHeadState& head, int32_t width, int32_t height) {
+  const bool turned = head.transform % 2 == 1;
+  const auto scale = static_cast<float>(CompositorScale(head.scale));  // wlr_output.scale is a float
+  const auto scaled = [scale](int32_t pixels) { return static_cast<int32_t>(static_cast<float>(pixels) / scale); };
+  return {head.x, head.y, scaled(turned ? height : width), scaled(turned ? width : height)};
+}
+
+std::optional<size_t> WlrDeviceOf(const std::vector<WlrHeadState>& heads) {
+  std::optional<size_t> first, showing;
+  for (size_t i = 0; i < heads.size(); ++i) {
+    if (!heads[i].enabled) continue;
+    if (heads[i].current && heads[i].x == 0 && heads[i].y == 0) return i;
+    if (!first) first = i;
+    if (!showing && heads[i].current) showing = i;
+  }
+  return showing ? showing : first;
+}
+
+bool WlrShows(const WlrHeadState& head, const ModeEntry& mode) {
+  const std::optional<ModeEntry>& shown = head.current;
+  return head.enabled && shown && shown->width == mode.width && shown->height == mode.height &&
+         (mode.refresh == 0 || WholeHz(shown->refresh) == WholeHz(mode.refresh));
+}
+
+void RequireModesInForce(const std::vector<WlrHeadState>& heads) {
+  for (const WlrHeadState& head : heads)
+    if (head.enabled && !head.current)
+      throw ServiceError(head.name + " is enabled but reports no mode in force (as a mirror does on COSMIC): " +
+                         "vistrel cannot see what it shows, so it changes nothing");
+}
+
+std::vector<WlrHeadChange> PlanWlrChange(const std::vector<WlrHeadState>& heads, size_t device,
+                                         const ModeEntry& mode, int32_t refreshHz) {
+  RequireModesInForce(heads);
+  // Heads at one place show one picture (clones): one place in the layout, changed together.
+  std::vector<WlrHeadChange> changes(heads.size());
+  std::vector<Rect> before;
+  std::vector<size_t> groupOf(heads.size());
+  for (size_t i = 0; i < heads.size(); ++i) {
+    const WlrHeadState& head = heads[i];
+    if (!head.enabled) continue;
+    const Rect place = WlrPlaceOf(head, head.current->width, head.current->height);
+    const auto same = [&place](const Rect& group) { return group.x == place.x && group.y == place.y; };
+    groupOf[i] = static_cast<size_t>(std::find_if(before.begin(), before.end(), same) - before.begin());
+    if (groupOf[i] == before.size()) before.push_back(place);
+    Cover(before[groupOf[i]], place);
+  }
+  Rect resized = WlrPlaceOf(heads[device], mode.width, mode.height);
+  for (size_t i = 0; i < heads.size(); ++i) {
+    if (!heads[i].enabled || groupOf[i] != groupOf[device]) continue;
+    changes[i].mode = i == device ? mode : CloneModeFor(heads[i], heads[device], mode, refreshHz);
+    Cover(resized, WlrPlaceOf(heads[i], mode.width, mode.height));
+  }
+  const std::vector<Rect> after = ResizeOrRefuse(before, groupOf[device], resized, heads[device].name, mode);
+  for (size_t i = 0; i < heads.size(); ++i) {
+    const Rect& place = after[groupOf[i]];
+    if (heads[i].enabled && (place.x != heads[i].x || place.y != heads[i].y)) changes[i].place = place;
+  }
+  return changes;
+}
+
+}  // namespace platform
