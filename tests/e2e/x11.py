@@ -91,11 +91,21 @@ class Driver:
     def run_holding_the_store(self, args, env, meanwhile):
         # The settings file is a named pipe: the program waits in its first
         # read of the store, after it read the display, while `meanwhile` runs.
+        # A program that ends first, or opens no store within 10 s, fails the
+        # row at once (killed, status -9 if it still runs).
         program = subprocess.Popen([*self.command, *args], env=env, cwd=self.cwd, stderr=subprocess.PIPE)
-        pipe = os.open(self.settings, os.O_WRONLY)  # once the program opens it for reading
+        pipe, deadline = None, time.monotonic() + 10
+        while pipe is None and program.poll() is None and time.monotonic() < deadline:
+            try:  # there is a reader once the program opens the pipe
+                pipe = os.open(self.settings, os.O_WRONLY | os.O_NONBLOCK)
+            except OSError:
+                time.sleep(0.05)
         meanwhile()
-        os.write(pipe, ("[Restore]\n" + "".join("%s=%s\n" % kv for kv in zip(KEYS, OLD))).encode())
-        os.close(pipe)
+        if pipe is None:
+            program.kill()
+        else:
+            os.write(pipe, ("[Restore]\n" + "".join("%s=%s\n" % kv for kv in zip(KEYS, OLD))).encode())
+            os.close(pipe)
         return program.wait(timeout=60), self.message(program.stderr.read().decode(errors="replace"))
 
     def run_after_another(self, args):
