@@ -34,4 +34,14 @@ std::optional<size_t> ChooseMode(const std::vector<ModeEntry>& modes, int32_t wi
   return chosen;
 }
 
+std::optional<size_t> ChooseMirrorMode(const std::vector<ModeEntry>& modes, const ModeEntry& mode, int32_t refreshHz,
+                                       const std::string& mirror, const std::string& device, std::string* refusal) {
+  const std::optional<size_t> chosen = ChooseMode(modes, mode.width, mode.height, refreshHz);
+  if (!chosen)
+    *refusal = mirror + ", which shows the same picture as " + device + ", has no mode of " +
+               std::to_string(mode.width) + "x" + std::to_string(mode.height) +
+               (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : "");
+  return chosen;
+}
+
 }  // namespace platform
