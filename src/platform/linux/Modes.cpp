@@ -1,6 +1,7 @@
 #include "platform/linux/Modes.h"
 
 #include <cmath>
+#include <cstdio>
 
 namespace platform {
 
@@ -42,6 +43,22 @@ std::optional<size_t> ChooseMirrorMode(const std::vector<ModeEntry>& modes, cons
                std::to_string(mode.width) + "x" + std::to_string(mode.height) +
                (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : "");
   return chosen;
+}
+
+namespace {
+/// Returns `mode` as lines give it: "WxH at R Hz", R to the mHz.
+std::string Described(const ModeEntry& mode) {
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%.3f", mode.refresh);
+  return std::to_string(mode.width) + "x" + std::to_string(mode.height) + " at " + rate + " Hz";
+}
+}  // namespace
+
+std::string NotShown(const std::string& output, const ModeEntry& asked, const std::optional<ModeEntry>& shown) {
+  if (shown && shown->width == asked.width && shown->height == asked.height &&
+      std::fabs(shown->refresh - asked.refresh) < 0.0005)
+    return "";
+  return output + " shows " + (shown ? Described(*shown) : "no mode") + ", not " + Described(asked);
 }
 
 }  // namespace platform

@@ -48,4 +48,9 @@ std::optional<size_t> ChooseMode(const std::vector<ModeEntry>& modes, int32_t wi
 std::optional<size_t> ChooseMirrorMode(const std::vector<ModeEntry>& modes, const ModeEntry& mode, int32_t refreshHz,
                                        const std::string& mirror, const std::string& device, std::string* refusal);
 
+/// Returns the line that says `output` shows `shown` (nothing: no mode), not
+/// `asked`, when its service read back after answering that it applied
+/// `asked`; empty where it shows `asked` (its size, its rate to the mHz).
+std::string NotShown(const std::string& output, const ModeEntry& asked, const std::optional<ModeEntry>& shown);
+
 }  // namespace platform

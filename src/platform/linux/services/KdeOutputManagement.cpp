@@ -203,15 +203,17 @@ Rect PlaceOf(const KdeOutput& output, const KdeMode& mode) {
   return platform::PlaceOf(output.x, output.y, mode.width, mode.height, output.transform, output.scale);
 }
 
+/// Returns `mode` as the layer lists it, with `id`.
+ModeEntry EntryOf(const KdeMode& mode, std::optional<unsigned long> id = {}) {
+  return {id, mode.width, mode.height, mode.refresh / 1000.0, /*interlaced=*/false, mode.preferred};
+}
+
 /// Returns the modes that `output` offers, each with its place in
 /// `output.modes` as its id.
 std::vector<ModeEntry> Listed(const KdeOutput& output) {
   std::vector<ModeEntry> listed;
-  for (size_t i = 0; i < output.modes.size(); ++i) {
-    const KdeMode& mode = *output.modes[i];
-    if (!mode.removed)
-      listed.push_back({i, mode.width, mode.height, mode.refresh / 1000.0, /*interlaced=*/false, mode.preferred});
-  }
+  for (size_t i = 0; i < output.modes.size(); ++i)
+    if (!output.modes[i]->removed) listed.push_back(EntryOf(*output.modes[i], i));
   return listed;
 }
 
@@ -446,11 +448,9 @@ void KdeOutputManagement::ReadBack(const std::vector<Change>& changes) {
     throw ServiceError("KWin closed the connection after changing " + device_->name + ": " + connection_->Error());
   for (const Change& change : changes) {
     const KdeMode* shown = change.output->current;
-    if (shown && shown->width == change.mode->width && shown->height == change.mode->height &&
-        shown->refresh == change.mode->refresh)
-      continue;
-    throw ServiceError("KWin answered that it applied " + Describe(*change.mode) + " on " + change.output->name +
-                       ", but it shows " + (shown ? Describe(*shown) : "no mode"));
+    const std::string line =
+        NotShown(change.output->name, EntryOf(*change.mode), shown ? std::optional(EntryOf(*shown)) : std::nullopt);
+    if (!line.empty()) throw ServiceError("kde_output_configuration_v2: KWin answered applied, but " + line);
   }
 }
 
