@@ -10,11 +10,11 @@
 // changes, and KWin answers it with applied or failed (with its reason, from
 // management version 12).
 //
-// Outputs that show one picture change together: Plasma 5 unifies outputs by
-// putting them at one position; Plasma 6.4 and later replicate an output
-// (kde_output_device_v2's replication_source names the source's UUID), and a
-// replica stays enabled at a position of its own that is no place in the
-// layout.
+// Outputs that show one picture change together: Plasma 5 (and 6.3) unifies
+// outputs by putting them at one position; KWin with kde_output_device_v2
+// version 13 (6.7, not 6.3) replicates an output (replication_source names
+// the source's UUID), and a replica stays enabled at a position of its own
+// that is no place in the layout.
 
 #include <algorithm>
 #include <cmath>
