@@ -64,6 +64,14 @@ TEST(RefreshRateTest, ComesFromTheDotClockAndTotals) {
   EXPECT_NEAR(RefreshRate(74250000, 2200, 1125, false, /*interlaced=*/true), 60.0, 0.001);
 }
 
+// A compositor that answers success for a mode it does not show: no KWin here does.
+TEST(NotShownTest, SaysWhatTheOutputShowsInsteadOfTheModeAnswered) {
+  const ModeEntry asked{{}, 800, 600, 59.861, false, false}, other{{}, 800, 600, 60, false, false};
+  EXPECT_EQ(NotShown("V", asked, asked) + NotShown("V", asked, other),
+            "V shows 800x600 at 60.000 Hz, not 800x600 at 59.861 Hz");
+  EXPECT_EQ(NotShown("V", asked, std::nullopt), "V shows no mode, not 800x600 at 59.861 Hz");
+}
+
 // A layout beyond those of the end-to-end arrangements (the device first):
 // a monitor centred above, one beside on the left, a chain on the right.
 // Resized back, it must be the layout it came from.

@@ -1,6 +1,7 @@
 #include "platform/linux/Modes.h"
 
 #include <cmath>
+#include <cstdio>
 
 namespace platform {
 
@@ -32,6 +33,32 @@ std::optional<size_t> ChooseMode(const std::vector<ModeEntry>& modes, int32_t wi
       chosen = i;
   }
   return chosen;
+}
+
+std::optional<size_t> ChooseMirrorMode(const std::vector<ModeEntry>& modes, const ModeEntry& mode, int32_t refreshHz,
+                                       const std::string& mirror, const std::string& device, std::string* refusal) {
+  const std::optional<size_t> chosen = ChooseMode(modes, mode.width, mode.height, refreshHz);
+  if (!chosen)
+    *refusal = mirror + ", which shows the same picture as " + device + ", has no mode of " +
+               std::to_string(mode.width) + "x" + std::to_string(mode.height) +
+               (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : "");
+  return chosen;
+}
+
+namespace {
+/// Returns `mode` as lines give it: "WxH at R Hz", R to the mHz.
+std::string Described(const ModeEntry& mode) {
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%.3f", mode.refresh);
+  return std::to_string(mode.width) + "x" + std::to_string(mode.height) + " at " + rate + " Hz";
+}
+}  // namespace
+
+std::string NotShown(const std::string& output, const ModeEntry& asked, const std::optional<ModeEntry>& shown) {
+  if (shown && shown->width == asked.width && shown->height == asked.height &&
+      std::fabs(shown->refresh - asked.refresh) < 0.0005)
+    return "";
+  return output + " shows " + (shown ? Described(*shown) : "no mode") + ", not " + Described(asked);
 }
 
 }  // namespace platform

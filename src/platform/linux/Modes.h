@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -38,5 +39,18 @@ int32_t WholeHz(double refresh);
 /// preferred mode, else its first listed. Returns nothing when there is none.
 std::optional<size_t> ChooseMode(const std::vector<ModeEntry>& modes, int32_t width, int32_t height,
                                  int32_t refreshHz);
+
+/// Returns the index in `modes`, the list of `mirror` (an output that shows
+/// the same picture as `device`), of the mode it takes when the device
+/// changes to `mode`: one of the same size, chosen as ChooseMode does with
+/// `refreshHz`. Returns nothing, with `refusal` set to the line that says
+/// so, when it has none.
+std::optional<size_t> ChooseMirrorMode(const std::vector<ModeEntry>& modes, const ModeEntry& mode, int32_t refreshHz,
+                                       const std::string& mirror, const std::string& device, std::string* refusal);
+
+/// Returns the line that says `output` shows `shown` (nothing: no mode), not
+/// `asked`, when its service read back after answering that it applied
+/// `asked`; empty where it shows `asked` (its size, its rate to the mHz).
+std::string NotShown(const std::string& output, const ModeEntry& asked, const std::optional<ModeEntry>& shown);
 
 }  // namespace platform

@@ -54,13 +54,8 @@ bool ChooseMirroredModes(GnomeState& after, const ModeEntry& mode, int32_t refre
       continue;
     }
     const std::vector<ModeEntry> listed = ListedModes(monitor);
-    const std::optional<size_t> chosen = ChooseMode(listed, mode.width, mode.height, refreshHz);
-    if (!chosen) {
-      *refusal = connector + ", which shows the same picture as " + deviceName + ", has no mode of " +
-                 std::to_string(mode.width) + "x" + std::to_string(mode.height) +
-                 (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : "");
-      return false;
-    }
+    const std::optional<size_t> chosen = ChooseMirrorMode(listed, mode, refreshHz, connector, deviceName, refusal);
+    if (!chosen) return false;
     monitor.current = static_cast<int>(*listed[*chosen].id);
   }
   return true;

@@ -9,7 +9,14 @@
 // primary output alone). A kde_output_configuration_v2 names only what it
 // changes, and KWin answers it with applied or failed (with its reason, from
 // management version 12).
+//
+// Outputs that show one picture change together: Plasma 5 (and 6.3) unifies
+// outputs by putting them at one position; KWin with kde_output_device_v2
+// version 13 (6.7, not 6.3) replicates an output (replication_source names
+// the source's UUID), and a replica stays enabled at a position of its own
+// that is no place in the layout.
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -34,7 +41,7 @@ constexpr const char* kDevice = "kde_output_device_v2";
 constexpr const char* kOrder = "kde_output_order_v1";
 constexpr const char* kPrimary = "kde_primary_output_v1";
 constexpr uint32_t kRegistryVersion = 21;      // the registry's first version: a lower one is a protocol error
-constexpr uint32_t kDeviceNameSince = 2;       // an output global's first version that names the connector
+constexpr uint32_t kReplicationSince = 13;     // an output global's first version that names its replication source
 constexpr uint32_t kFailureReasonSince = 12;   // management's first version that says why it refuses
 constexpr uint32_t kPrimaryDestroySince = 2;   // kde_primary_output_v1's first version with a destroy request
 
@@ -51,9 +58,11 @@ struct KdeMode {
 struct KdeOutput {
   kde_output_device_v2* proxy = nullptr;
   std::string name;       // the connector's name, as kde_output_order_v1 gives it
+  std::string uuid;       // KWin's name for it in replication_source
+  std::string replicationSource;  // the UUID of the output it replicates; empty: none
   int32_t x = 0, y = 0;   // layout units: pixels divided by the scale
   int32_t transform = 0;  // wl_output's: 0 normal, 1 90°, 2 180°, 3 270°, 4-7 the same flipped
-  double scale = 1;
+  double scale = 1;  // as KWin holds it (KwinScale)
   bool enabled = false;
   bool done = false;     // its whole state has been announced
   bool removed = false;  // disconnected: it shows nothing and takes no configuration
@@ -105,9 +114,21 @@ void OnMode(void* data, kde_output_device_v2*, kde_output_device_mode_v2* proxy)
   kde_output_device_mode_v2_add_listener(proxy, &kModeListener, mode);
 }
 void OnOutputDone(void* data, kde_output_device_v2*) { OutputOf(data).done = true; }
-void OnScale(void* data, kde_output_device_v2*, wl_fixed_t scale) { OutputOf(data).scale = wl_fixed_to_double(scale); }
+/// KWin keeps a scale in steps of 1/120 and sends it as a wl_fixed (steps of
+/// 1/256): the 1/120 step within half a wl_fixed step of what it sent is the
+/// scale it holds (1.2 comes as 1.19921875). A scale off those steps (written
+/// by hand into KWin's configuration) is taken as sent.
+double KwinScale(wl_fixed_t sent) {
+  const double scale = wl_fixed_to_double(sent), step = std::round(scale * 120) / 120;
+  return std::fabs(step - scale) <= 0.5 / 256 ? step : scale;
+}
+void OnScale(void* data, kde_output_device_v2*, wl_fixed_t scale) { OutputOf(data).scale = KwinScale(scale); }
 void OnEnabled(void* data, kde_output_device_v2*, int32_t enabled) { OutputOf(data).enabled = enabled != 0; }
 void OnName(void* data, kde_output_device_v2*, const char* name) { OutputOf(data).name = name; }
+void OnUuid(void* data, kde_output_device_v2*, const char* uuid) { OutputOf(data).uuid = uuid; }
+void OnReplicationSource(void* data, kde_output_device_v2*, const char* uuid) {
+  OutputOf(data).replicationSource = uuid;
+}
 void OnOutputRemoved(void* data, kde_output_device_v2*) { OutputOf(data).removed = true; }
 /// An event of an output's settings that vistrel leaves as they are.
 template <typename... Values>
@@ -120,7 +141,7 @@ const kde_output_device_v2_listener kOutputListener = {
     .scale = OnScale,
     .edid = Unused<const char*>,
     .enabled = OnEnabled,
-    .uuid = Unused<const char*>,
+    .uuid = OnUuid,
     .serial_number = Unused<const char*>,
     .eisa_id = Unused<const char*>,
     .capabilities = Unused<uint32_t>,
@@ -140,7 +161,7 @@ const kde_output_device_v2_listener kOutputListener = {
     .brightness = Unused<uint32_t>,
     .color_power_tradeoff = Unused<uint32_t>,
     .dimming = Unused<uint32_t>,
-    .replication_source = Unused<const char*>,
+    .replication_source = OnReplicationSource,
     .ddc_ci_allowed = Unused<uint32_t>,
     .max_bits_per_color = Unused<uint32_t>,
     .max_bits_per_color_range = Unused<uint32_t, uint32_t>,
@@ -175,10 +196,45 @@ void OnFailureReason(void* data, kde_output_configuration_v2*, const char* reaso
 const kde_output_configuration_v2_listener kConfigurationListener = {
     .applied = OnApplied, .failed = OnFailed, .failure_reason = OnFailureReason};
 
-/// Returns where `output` is in the layout when it shows `mode`.
+/// Returns where `output` is in the layout when it shows `mode`: KWin divides
+/// the mode's size, turned, by the scale and rounds it (KWin 5.27 and 6.3 its
+/// size, 6.7 its edges, which is the same at a whole position).
 Rect PlaceOf(const KdeOutput& output, const KdeMode& mode) {
   return platform::PlaceOf(output.x, output.y, mode.width, mode.height, output.transform, output.scale);
 }
+
+/// Returns `mode` as the layer lists it, with `id`.
+ModeEntry EntryOf(const KdeMode& mode, std::optional<unsigned long> id = {}) {
+  return {id, mode.width, mode.height, mode.refresh / 1000.0, /*interlaced=*/false, mode.preferred};
+}
+
+/// Returns the modes that `output` offers, each with its place in
+/// `output.modes` as its id.
+std::vector<ModeEntry> Listed(const KdeOutput& output) {
+  std::vector<ModeEntry> listed;
+  for (size_t i = 0; i < output.modes.size(); ++i)
+    if (!output.modes[i]->removed) listed.push_back(EntryOf(*output.modes[i], i));
+  return listed;
+}
+
+/// Returns `mode` as messages give it: "WxH at R mHz".
+std::string Describe(const KdeMode& mode) {
+  return std::to_string(mode.width) + "x" + std::to_string(mode.height) + " at " + std::to_string(mode.refresh) +
+         " mHz";
+}
+
+/// One output and the mode that a change puts on it.
+struct Change {
+  KdeOutput* output;
+  const KdeMode* mode;
+};
+
+/// One place in the layout and the outputs there: one output, or several
+/// that Plasma unified at one position.
+struct Place {
+  std::vector<KdeOutput*> outputs;
+  Rect rect;  // their corner and their largest width and height
+};
 
 /// The outputs that KWin holds, and the device among them.
 class KdeOutputManagement : public DisplayService {
@@ -194,9 +250,13 @@ class KdeOutputManagement : public DisplayService {
   static void OnRegistryFinished(void* data, kde_output_device_registry_v2* proxy);
   void AddOutput(kde_output_device_v2* proxy);
   void BindOutputs();
+  const KdeOutput* SourceOf(const KdeOutput& output) const;
+  bool InLayout(const KdeOutput& output) const;
   KdeOutput* PickDevice();
-  void Configure(const KdeMode& target, const std::vector<KdeOutput*>& shown, const std::vector<Rect>& before,
-                 const std::vector<Rect>& after);
+  std::vector<Change> ChangesFor(const ModeEntry& mode, int32_t refreshHz) const;
+  std::vector<Place> Places() const;
+  void Configure(const std::vector<Change>& changes, const std::vector<Place>& places, const std::vector<Rect>& after);
+  void ReadBack(const std::vector<Change>& changes);
 
   std::unique_ptr<WaylandConnection> connection_;  // first made, last gone: every proxy below lives on it
   kde_output_management_v2* management_ = nullptr;
@@ -207,7 +267,6 @@ class KdeOutputManagement : public DisplayService {
   std::vector<std::unique_ptr<KdeOutput>> outputs_;  // in the order KWin announced them
   KdeOutput* device_ = nullptr;
 };
-
 KdeOutputManagement::~KdeOutputManagement() {
   for (const auto& output : outputs_) {
     for (const auto& mode : output->modes)
@@ -256,19 +315,32 @@ void KdeOutputManagement::BindOutputs() {
   for (const WaylandGlobal& global : connection_->Globals())
     if (global.interface == kDevice)
       AddOutput(static_cast<kde_output_device_v2*>(
-          connection_->Bind(global, &kde_output_device_v2_interface, kDeviceNameSince)));
+          connection_->Bind(global, &kde_output_device_v2_interface, kReplicationSince)));
 }
 
-/// The device: the first enabled output in Plasma's order (or its primary
-/// output), else (a KWin that gives neither) the first enabled output
-/// announced.
+/// Returns the output that `output` replicates, where it names one that
+/// shows a picture; else nullptr.
+const KdeOutput* KdeOutputManagement::SourceOf(const KdeOutput& output) const {
+  if (output.replicationSource.empty()) return nullptr;
+  for (const auto& source : outputs_)
+    if (source.get() != &output && source->enabled && !source->removed && source->uuid == output.replicationSource)
+      return source.get();
+  return nullptr;
+}
+
+/// Whether `output` has a place in the layout: it shows a picture, not as a replica.
+bool KdeOutputManagement::InLayout(const KdeOutput& output) const {
+  return output.enabled && !output.removed && !SourceOf(output);
+}
+
+/// The device: the first output in the layout in Plasma's order (or its
+/// primary output), else (a KWin that gives neither) the first announced.
 KdeOutput* KdeOutputManagement::PickDevice() {
-  const auto shown = [](const KdeOutput& output) { return output.enabled && !output.removed; };
   for (const std::string& name : order_.names)
     for (const auto& output : outputs_)
-      if (shown(*output) && output->name == name) return output.get();
+      if (InLayout(*output) && output->name == name) return output.get();
   for (const auto& output : outputs_)
-    if (shown(*output)) return output.get();
+    if (InLayout(*output)) return output.get();
   return nullptr;
 }
 
@@ -298,58 +370,110 @@ void KdeOutputManagement::Load() {
   device_ = PickDevice();
   if (!device_) throw ServiceError(where + " shows no enabled output");
   device.name = device_->name;
-  for (size_t i = 0; i < device_->modes.size(); ++i) {
-    const KdeMode& mode = *device_->modes[i];
-    if (mode.removed) continue;
-    const ModeEntry entry{i, mode.width, mode.height, mode.refresh / 1000.0, /*interlaced=*/false, mode.preferred};
-    device.modes.push_back(entry);
-    if (&mode == device_->current) device.current = entry, device.hasCurrent = true;
-  }
+  device.modes = Listed(*device_);
+  for (const ModeEntry& entry : device.modes)
+    if (device_->modes[*entry.id].get() == device_->current) device.current = entry, device.hasCurrent = true;
   device.bitsPerPel = 32;  // KWin composes every output in 32-bit pixels
 }
 
-/// Sends one configuration: the device shows `target`, and every output
-/// whose place differs between `before` and `after` moves there; the rest
-/// of every output's state is left as KWin holds it. Waits for the answer.
-void KdeOutputManagement::Configure(const KdeMode& target, const std::vector<KdeOutput*>& shown,
-                                    const std::vector<Rect>& before, const std::vector<Rect>& after) {
+/// Returns the changes that put `mode` on the device: the device first, then
+/// every output that shows its picture (unified with it at its position, or
+/// replicating it or one so unified) in a mode of the same size, chosen as
+/// ChooseMirrorMode does with `refreshHz`. Throws ServiceError when one lacks it.
+std::vector<Change> KdeOutputManagement::ChangesFor(const ModeEntry& mode, int32_t refreshHz) const {
+  std::vector<Change> changes{{device_, device_->modes[*mode.id].get()}};
+  for (const auto& output : outputs_) {
+    const KdeOutput* shown = SourceOf(*output) ? SourceOf(*output) : output.get();
+    if (output.get() == device_ || !InLayout(*shown) || shown->x != device_->x || shown->y != device_->y) continue;
+    const std::vector<ModeEntry> listed = Listed(*output);
+    std::string refusal;
+    const std::optional<size_t> chosen =
+        ChooseMirrorMode(listed, mode, refreshHz, output->name, device_->name, &refusal);
+    if (!chosen) throw ServiceError(refusal);
+    changes.push_back({output.get(), output->modes[*listed[*chosen].id].get()});
+  }
+  return changes;
+}
+
+/// Returns the places of the layout, in the order KWin announced their first
+/// outputs. Throws ServiceError where an output in it shows no mode.
+std::vector<Place> KdeOutputManagement::Places() const {
+  std::vector<Place> places;
+  for (const auto& output : outputs_) {
+    if (!InLayout(*output)) continue;
+    if (!output->current || output->current->removed)
+      throw ServiceError(kDevice + (" " + output->name) + " shows no mode");
+    const Rect rect = PlaceOf(*output, *output->current);
+    auto place = places.begin();
+    while (place != places.end() && (place->rect.x != rect.x || place->rect.y != rect.y)) ++place;
+    if (place == places.end()) place = places.insert(place, {{}, {rect.x, rect.y, 0, 0}});
+    place->outputs.push_back(output.get());
+    place->rect.width = std::max(place->rect.width, rect.width);
+    place->rect.height = std::max(place->rect.height, rect.height);
+  }
+  return places;
+}
+
+/// Sends one configuration: each output of `changes` shows its mode (where
+/// it shows another), and the outputs of every place that moves between
+/// `places` and `after` move there; the rest of every output's state is left
+/// as KWin holds it. Waits for the answer; throws ServiceError on a refusal.
+void KdeOutputManagement::Configure(const std::vector<Change>& changes, const std::vector<Place>& places,
+                                    const std::vector<Rect>& after) {
   kde_output_configuration_v2* configuration = kde_output_management_v2_create_configuration(management_);
   Answer answer;
   kde_output_configuration_v2_add_listener(configuration, &kConfigurationListener, &answer);
-  kde_output_configuration_v2_mode(configuration, device_->proxy, target.proxy);
-  for (size_t i = 0; i < shown.size(); ++i)
-    if (after[i].x != before[i].x || after[i].y != before[i].y)
-      kde_output_configuration_v2_position(configuration, shown[i]->proxy, after[i].x, after[i].y);
+  for (const Change& change : changes)
+    if (change.mode != change.output->current)
+      kde_output_configuration_v2_mode(configuration, change.output->proxy, change.mode->proxy);
+  for (size_t i = 0; i < places.size(); ++i)
+    if (after[i].x != places[i].rect.x || after[i].y != places[i].rect.y)
+      for (KdeOutput* output : places[i].outputs)
+        kde_output_configuration_v2_position(configuration, output->proxy, after[i].x, after[i].y);
   kde_output_configuration_v2_apply(configuration);
   const bool answered = connection_->DispatchUntil([&answer] { return answer.kind != Answer::kNone; });
   kde_output_configuration_v2_destroy(configuration);
-  const std::string asked = std::to_string(target.width) + "x" + std::to_string(target.height) + " at " +
-                            std::to_string(target.refresh) + " mHz on " + device_->name;
+  const std::string asked = Describe(*changes[0].mode) + " on " + device_->name;
   if (!answered) throw ServiceError("KWin closed the connection while changing " + asked + ": " + connection_->Error());
   if (answer.kind == Answer::kFailed)
     throw ServiceError("kde_output_configuration_v2: KWin refused " + asked + (answer.reason.empty() ? "" : ": ") +
                        answer.reason);
 }
 
-/// Puts `mode` on the device and moves the other enabled outputs by the
-/// layout rule, in one configuration.
-void KdeOutputManagement::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
-  const KdeMode& target = *device_->modes[*mode.id];
-  std::vector<KdeOutput*> shown;
+/// Reads back what KWin announced with its answer (it sends an output's new
+/// state before `applied`, and a round trip takes in what follows) and
+/// throws ServiceError unless every output of `changes` shows its mode.
+void KdeOutputManagement::ReadBack(const std::vector<Change>& changes) {
+  if (!connection_->Roundtrip())
+    throw ServiceError("KWin closed the connection after changing " + device_->name + ": " + connection_->Error());
+  for (const Change& change : changes) {
+    const KdeMode* shown = change.output->current;
+    const std::string line =
+        NotShown(change.output->name, EntryOf(*change.mode), shown ? std::optional(EntryOf(*shown)) : std::nullopt);
+    if (!line.empty()) throw ServiceError("kde_output_configuration_v2: KWin answered applied, but " + line);
+  }
+}
+
+/// Puts `mode` on the device and on the outputs that show its picture, and
+/// moves the other places of the layout by the layout rule, in one
+/// configuration; replicas of other outputs have no place and are left as they are.
+void KdeOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
+  const std::vector<Change> changes = ChangesFor(mode, refreshHz);
+  const std::vector<Place> places = Places();
   std::vector<Rect> before;
   size_t ours = 0;
-  for (const auto& output : outputs_) {
-    if (!output->enabled || output->removed) continue;
-    const KdeMode* current = output->current;
-    if (!current || current->removed) throw ServiceError(kDevice + (" " + output->name) + " shows no mode");
-    if (output.get() == device_) ours = shown.size();
-    shown.push_back(output.get());
-    before.push_back(PlaceOf(*output, *current));
+  for (const Place& place : places) {
+    if (place.rect.x == device_->x && place.rect.y == device_->y) ours = before.size();
+    before.push_back(place.rect);
   }
-  const std::vector<Rect> after = ResizeOrRefuse(before, ours, PlaceOf(*device_, target), device_->name, mode);
-  Configure(target, shown, before, after);
-  for (size_t i = 0; i < shown.size(); ++i) shown[i]->x = after[i].x, shown[i]->y = after[i].y;
-  device_->current = &target;
+  Rect resized{device_->x, device_->y, 0, 0};
+  for (const Change& change : changes) {
+    if (!InLayout(*change.output)) continue;
+    const Rect rect = PlaceOf(*change.output, *change.mode);
+    resized.width = std::max(resized.width, rect.width), resized.height = std::max(resized.height, rect.height);
+  }
+  Configure(changes, places, ResizeOrRefuse(before, ours, resized, device_->name, mode));
+  ReadBack(changes);
 }
 
 }  // namespace
