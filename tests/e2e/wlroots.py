@@ -2,24 +2,30 @@
 # (any size is a custom mode): HEADLESS-1 at 1280,0 and HEADLESS-2, the
 # device, at 0,0. The variant, COMPOSITOR[-SUITE], names the compositor and
 # the chroot (chroot.py) it runs in; "" or "phoc": Debian 12's phoc on the
-# host. Read and set with wlr-randr, the chroot's own where there is one.
+# host, with GNOME's service on the session bus too (a headless Mutter), as
+# niri offers a copy of it there: the compositor's own must be the one used.
+# Read and set with wlr-randr, the chroot's own where there is one.
 
 import glob
 import os
 import re
+import subprocess
 
 import chroot
+import gnome
 import x11
 from cases import NUMERIC, OLD, Case
 
 HEAD = r"^(\S+) .*?^ +(\d+)x(\d+) px(?:, ([\d.]+) Hz)? \(current\).*?Position: (-?\d+),(-?\d+)"
 # Each compositor's configuration file; phoc's (an ini file) also serves Wayfire.
 CONFIGS = {"phoc": "[core]\nplugins =\nxwayland = false\n", "sway": "xwayland disable\n", "labwc": ""}
+GNOME = gnome.SESSION.replace("--nested", "--headless --virtual-monitor 800x600")  # a bus with GNOME's service
 
 
 class Driver(x11.Driver):
     rate_tolerance = 0.0005  # custom modes are read back exactly, in mHz
     arrangements = [""]  # its own outputs only
+    bus = None
 
     def __enter__(self):
         self.variant = self.variant or "phoc"
@@ -36,15 +42,20 @@ class Driver(x11.Driver):
                                                                config], env, self.socket, user=user)
         self.env.update(WAYLAND_DISPLAY=(self.socket() + ["none"])[0], XDG_RUNTIME_DIR=self.work)
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        if not self.suite:
+            self.bus = subprocess.Popen(["dbus-run-session", "--", "sh", "-c", GNOME], env=self.env,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = self.bus.stdout.readline().strip()
         try:
             self.beside = self.heads()["HEADLESS-1"][:3]  # its mode as the compositor made it
         except BaseException:
-            chroot.stop(self.compositor)
+            self.__exit__()
             raise
         return self
 
     def __exit__(self, *exception):
         chroot.stop(self.compositor)
+        self.bus and x11.stop_xserver(self.bus)
 
     def socket(self):  # its socket's path, once it listens
         return glob.glob(self.work + "/wayland-[0-9]")
