@@ -39,10 +39,11 @@ def run(argv, env):
 
 def compare(label, job, ours, theirs, env):
     """Runs the argument lists `ours` and `theirs` in turn (each a list that is
-    cycled through) and prints both medians and their ratio."""
+    cycled through; which goes first alternates too) and prints both medians
+    and their ratio."""
     times = ([], [])
     for i in range(REPEATS):
-        for argvs, into in zip((ours, theirs), times):
+        for argvs, into in list(zip((ours, theirs), times))[::1 - i % 2 * 2]:
             into.append(run(argvs[i % len(argvs)], env))
     ours_t, theirs_t = (statistics.median(t) for t in times)
     print("  %-6s %-7s vistrel %6.2f ms   %-22s %6.2f ms   ratio %.2f"
@@ -60,8 +61,10 @@ def main():
     with tempfile.TemporaryDirectory(prefix="vistrel-bench.") as work, wlroots.Driver(built, work) as phoc:
         program, env = phoc.command[0], phoc.env
         compare("phoc", "list", [[program, "-output"]], [["wlr-randr"]], env)
-        compare("phoc", "change", [change(program, 768, 1024)],
-                [["wlr-randr", "--output", "HEADLESS-2", "--custom-mode", "800x600@60Hz"]], env)
+        compare("phoc", "change", [change(program, 768, 1024), change(program, 600, 800)],
+                [["wlr-randr", "--output", "HEADLESS-2", "--custom-mode", size + "@60Hz"]
+                 for size in ("800x600", "1024x768")],
+                env)
     with tempfile.TemporaryDirectory(prefix="vistrel-bench.") as work, kwin.Driver(built, work) as kde:
         program, env = kde.command[0], kde.env
         compare("KWin", "list", [[program, "-output"]], [["kscreen-doctor", "-o"]], env)
@@ -69,12 +72,9 @@ def main():
         program, env = mutter.command[0], mutter.env
         theirs = shutil.copy(other, os.path.join(work, "other")) if other else program
         compare("GNOME", "list", [[program, "-output"]], [[theirs, "-output"]], env)
-        if other:  # each build changes to the mode that the other left
-            compare("GNOME", "change", [change(program, 768, 1024)], [change(theirs, 600, 800)], env)
-        else:
-            compare("GNOME", "change", [change(program, 768, 1024), change(program, 600, 800)],
-                    [change(program, 600, 800), change(program, 768, 1024)], env)
-
+        # Each run changes the mode that the run before it left.
+        compare("GNOME", "change", [change(program, 768, 1024), change(program, 600, 800)],
+                [change(theirs, 600, 800), change(theirs, 768, 1024)], env)
 
 if __name__ == "__main__":
     main()

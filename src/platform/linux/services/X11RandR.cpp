@@ -26,8 +26,8 @@ constexpr const char* kLibraries = "libX11.so.6 and libXrandr.so.2";
 /// Loads libX11 and libXrandr and sets `x11`; returns false when a library
 /// or one of its calls is missing. They stay loaded for the rest of the run.
 bool LoadX11() {
-  void* xlib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-  void* xrandr = xlib ? dlopen("libXrandr.so.2", RTLD_NOW | RTLD_LOCAL) : nullptr;
+  void* xlib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
+  void* xrandr = xlib ? dlopen("libXrandr.so.2", RTLD_LAZY | RTLD_LOCAL) : nullptr;
   return xrandr && FindCall(xlib, "XOpenDisplay", &x11.openDisplay) &&
          FindCall(xlib, "XCloseDisplay", &x11.closeDisplay) && FindCall(xlib, "XDisplayName", &x11.displayName) &&
          FindCall(xlib, "XFree", &x11.free) && FindCall(xlib, "XGetErrorText", &x11.getErrorText) &&
