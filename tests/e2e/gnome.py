@@ -29,6 +29,16 @@ SERVICE = "org.gnome.Mutter.DisplayConfig"
 SESSION = 'dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" 2>/dev/null & exec mutter "$@"'
 
 
+def start(suite, work, how, env, log=subprocess.DEVNULL, net=True):
+    # Starts Mutter (`how`: how it shows its monitors) in `suite`'s chroot on
+    # the bus at `work`/bus, its own, and returns once its service answers.
+    command = ["sh", "-c", SESSION, "sh", *how, "--wayland", "--no-x11", "--wayland-display", "vistrel-e2e"]
+    bus = "unix:path=%s/bus" % work
+    ready = lambda: not subprocess.run(["busctl", "--address=" + bus, "status", SERVICE],  # noqa: E731
+                                       capture_output=True).returncode
+    return chroot.start(suite, work, command, dict(env, DBUS_SESSION_BUS_ADDRESS=bus), ready, log, net=net)
+
+
 class Driver(x11.Driver):
     # The arrangements that rows name (arrangements.json), each as the layout
     # it shows for a mode of the device ({m}; its size {w}x{h}), or one such
@@ -51,11 +61,8 @@ class Driver(x11.Driver):
         with open(self.work + "/mutter/glib-2.0/settings/keyfile", "w") as f:
             f.write("[org/gnome/mutter]\nexperimental-features=['scale-monitor-framebuffer']\n")
         self.server, env["DISPLAY"] = x11.start_xserver(self.env) if how != HEADLESS else (None, "")
-        command = ["sh", "-c", SESSION, "sh", *how, "--wayland", "--no-x11", "--wayland-display", "vistrel-e2e"]
-        ready = lambda: not subprocess.run(["busctl", "--user", "status", SERVICE], env=self.env,  # noqa: E731
-                                           capture_output=True).returncode
         with open(self.work + "/mutter.log", "w") as log:  # a nested one in the host's network, for the X socket
-            self.mutter = chroot.start(self.variant, self.work, command, env, ready, log, net=not self.server)
+            self.mutter = start(self.variant, self.work, how, env, log, net=not self.server)
         return self
 
     def __exit__(self, *exception):

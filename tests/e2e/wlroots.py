@@ -2,7 +2,9 @@
 # (any size is a custom mode): HEADLESS-2, the device, at 0,0 and HEADLESS-1
 # as the row's arrangement puts it. The variant, COMPOSITOR[-SUITE], names the
 # compositor and the chroot (chroot.py) it runs in; "" or "phoc": Debian 12's
-# phoc on the host. Read and set with wlr-randr, the chroot's own where there is one.
+# phoc on the host, with GNOME's service on the session bus too (a headless
+# Mutter), as niri offers a copy of it there: the compositor's own must be the
+# one used. Read and set with wlr-randr, the chroot's own where there is one.
 
 import glob
 import os
@@ -10,6 +12,7 @@ import re
 import signal
 
 import chroot
+import gnome
 import x11
 from cases import NUMERIC, OLD, Case
 
@@ -23,6 +26,7 @@ class Driver(x11.Driver):
     rate_tolerance = 0.0005  # custom modes are read back exactly, in mHz
     # Each head as "NAME SIZE X,Y [tTRANSFORM] [xSCALE]", the device's SIZE {m}.
     arrangements = x11.ARRANGEMENTS["wlroots"]
+    bus = None
 
     def __enter__(self):
         self.variant = self.variant or "phoc"
@@ -39,12 +43,17 @@ class Driver(x11.Driver):
                                                                config], env, self.socket, user=user)
         self.env.update(WAYLAND_DISPLAY=(self.socket() + ["none"])[0], XDG_RUNTIME_DIR=self.work)
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        if not self.suite:
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=%s/bus" % self.work
+            self.bus = gnome.start("", self.work, ["--headless", "--virtual-monitor", "800x600"],
+                                   dict(HOME=self.work, XDG_RUNTIME_DIR=self.work))
         if compositor == "labwc":  # it moves a head put on another aside: no clones; 1.2 is 1.19921875 there
             self.arrangements = {k: v for k, v in self.arrangements.items() if k in ("", "scale 1.75")}
         return self
 
     def __exit__(self, *exception):
         chroot.stop(self.compositor)
+        self.bus and chroot.stop(self.bus)
 
     def socket(self):  # its socket's path, once it listens
         return glob.glob(self.work + "/wayland-[0-9]")

@@ -1,9 +1,9 @@
 // The display settings calls on Linux, served by the one display service
-// that the session offers: a Wayland compositor's own service where vistrel
-// knows one, else X11 RandR. The service is chosen and read once per run, on
-// the first call; every enumeration is served from that copy. A service's
-// failure (a ServiceError) is told here, in one line, and answered as the
-// platform's failure.
+// that the session offers: in a Wayland session the compositor's own
+// service, or GNOME's on the session bus; else X11 RandR. The service is
+// chosen and read once per run, on the first call; every enumeration is
+// served from that copy. A service's failure (a ServiceError) is told here,
+// in one line, and answered as the platform's failure.
 
 #include <climits>
 #include <cstdlib>
@@ -24,20 +24,16 @@ namespace {
 
 constexpr int32_t DM_INTERLACED = 0x00000002;  // dmDisplayFlags bit
 
-/// Returns the Wayland session's service: GNOME's where the session bus has
-/// it, else the compositor's own output management, found on one
-/// connection. Throws ServiceError, saying what was looked for where none is
-/// there. A Wayland session never falls back to X11: XWayland's RandR shows
-/// modes that the compositor does not apply.
+/// Returns the Wayland session's service: the compositor's own output
+/// management (KDE's, else wlroots'), found on one connection, else GNOME's
+/// where the session bus has it. The compositor's own comes first: a
+/// compositor may put a partial copy of GNOME's service on the bus (niri
+/// does), and Mutter offers neither protocol, which one registry read shows.
+/// Throws ServiceError, saying what was looked for where none is there. A
+/// Wayland session never falls back to X11: XWayland's RandR shows modes
+/// that the compositor does not apply.
 std::unique_ptr<DisplayService> OpenWaylandService() {
-  std::string lookedFor;
-  try {
-    return OpenGnomeDisplayConfig();
-  } catch (const ServiceError& error) {
-    if (!error.IsAbsent()) throw;
-    lookedFor = error.what();
-  }
-  lookedFor += ", kde_output_management_v2 and zwlr_output_manager_v1 on ";
+  std::string lookedFor = "kde_output_management_v2 and zwlr_output_manager_v1 on ";
   try {
     std::unique_ptr<WaylandConnection> connection = WaylandConnection::Open();
     if (connection->Find("kde_output_management_v2")) return OpenKdeOutputManagement(std::move(connection));
@@ -46,6 +42,12 @@ std::unique_ptr<DisplayService> OpenWaylandService() {
   } catch (const ServiceError& error) {
     if (!error.IsAbsent()) throw;
     lookedFor += error.what();
+  }
+  try {
+    return OpenGnomeDisplayConfig();
+  } catch (const ServiceError& error) {
+    if (!error.IsAbsent()) throw;
+    lookedFor += std::string(", and for ") + error.what();
   }
   throw ServiceError("this Wayland session offers no display configuration service that vistrel can use (looked for " +
                      lookedFor + ")");

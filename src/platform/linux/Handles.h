@@ -5,11 +5,6 @@
 
 #include <unistd.h>
 
-#include <memory>
-
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
-
 namespace platform {
 
 /// A file descriptor, closed when the owner goes; -1 when it holds none.
@@ -36,27 +31,5 @@ class FileDescriptor {
  private:
   int fd_;
 };
-
-struct DisplayCloser {
-  void operator()(Display* display) const { XCloseDisplay(display); }
-};
-struct ScreenResourcesFreer {
-  void operator()(XRRScreenResources* resources) const { XRRFreeScreenResources(resources); }
-};
-struct OutputInfoFreer {
-  void operator()(XRROutputInfo* info) const { XRRFreeOutputInfo(info); }
-};
-struct CrtcInfoFreer {
-  void operator()(XRRCrtcInfo* info) const { XRRFreeCrtcInfo(info); }
-};
-
-/// A connection to an X server, closed when the owner goes.
-using DisplayHandle = std::unique_ptr<Display, DisplayCloser>;
-/// The screen's outputs, CRTCs and modes as one reply of the server.
-using ScreenResourcesHandle = std::unique_ptr<XRRScreenResources, ScreenResourcesFreer>;
-/// One output's state and mode list.
-using OutputInfoHandle = std::unique_ptr<XRROutputInfo, OutputInfoFreer>;
-/// One CRTC's state: mode, position, rotation, outputs.
-using CrtcInfoHandle = std::unique_ptr<XRRCrtcInfo, CrtcInfoFreer>;
 
 }  // namespace platform

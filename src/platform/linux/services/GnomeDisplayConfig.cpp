@@ -43,6 +43,7 @@ struct SdBus {
   decltype(&sd_bus_message_close_container) close = nullptr;
   decltype(&sd_bus_message_append) append = nullptr;
   decltype(&sd_bus_error_free) errorFree = nullptr;
+  decltype(&sd_bus_set_method_call_timeout) setTimeout = nullptr;
 };
 
 /// Returns the sd-bus calls, or nullptr when libsystemd cannot be loaded.
@@ -64,7 +65,8 @@ const SdBus* LoadSdBus() {
                      FindCall(library, "sd_bus_message_open_container", &sd.open) &&
                      FindCall(library, "sd_bus_message_close_container", &sd.close) &&
                      FindCall(library, "sd_bus_message_append", &sd.append) &&
-                     FindCall(library, "sd_bus_error_free", &sd.errorFree);
+                     FindCall(library, "sd_bus_error_free", &sd.errorFree) &&
+                     FindCall(library, "sd_bus_set_method_call_timeout", &sd.setTimeout);
   return found ? &sd : nullptr;
 }
 
@@ -223,6 +225,7 @@ void GnomeDisplayConfig::Connect() {
   const std::string lookedFor = std::string(kService) + " on the session bus";
   const int opened = sd_.openUser(&bus_.value);
   if (opened < 0) throw ServiceError::Absent(lookedFor + ", which cannot be reached: " + std::strerror(-opened));
+  sd_.setTimeout(bus_.value, /*usec=*/5'000'000);  // every call, the connection's own included, waits 5 s at most
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
   int owned = 0;

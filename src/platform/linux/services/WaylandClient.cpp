@@ -30,7 +30,7 @@ constexpr const char* kLibrary = "libwayland-client.so.0";
 /// or one of its calls is missing. The library stays loaded for the rest of the run.
 bool LoadWayland() {
   static const bool loaded = [] {
-    void* library = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+    void* library = dlopen(kLibrary, RTLD_LAZY | RTLD_LOCAL);
     return library && FindCall(library, "wl_display_connect", &wayland.displayConnect) &&
            FindCall(library, "wl_display_disconnect", &wayland.displayDisconnect) &&
            FindCall(library, "wl_display_get_fd", &wayland.displayGetFd) &&

@@ -1,17 +1,76 @@
 // The X11 display service: the device is one RandR output of the display
-// that DISPLAY names; its modes are read once per run.
+// that DISPLAY names; its modes are read once per run. libX11 and libXrandr
+// are loaded at run time, on this path only: a Wayland run never loads them.
+// Their calls go through the pointers of X11Calls.h, set here once.
+
+#include "platform/linux/services/X11Calls.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/linux/DisplayService.h"
-#include "platform/linux/Handles.h"
 #include "platform/linux/Layout.h"
+#include "platform/linux/services/Library.h"
 
 namespace platform {
+
+X11Calls x11{};
+
 namespace {
+
+constexpr const char* kLibraries = "libX11.so.6 and libXrandr.so.2";
+
+/// Loads libX11 and libXrandr and sets `x11`; returns false when a library
+/// or one of its calls is missing. They stay loaded for the rest of the run.
+bool LoadX11() {
+  void* xlib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
+  void* xrandr = xlib ? dlopen("libXrandr.so.2", RTLD_LAZY | RTLD_LOCAL) : nullptr;
+  return xrandr && FindCall(xlib, "XOpenDisplay", &x11.openDisplay) &&
+         FindCall(xlib, "XCloseDisplay", &x11.closeDisplay) && FindCall(xlib, "XDisplayName", &x11.displayName) &&
+         FindCall(xlib, "XFree", &x11.free) && FindCall(xlib, "XGetErrorText", &x11.getErrorText) &&
+         FindCall(xlib, "XGrabServer", &x11.grabServer) && FindCall(xlib, "XUngrabServer", &x11.ungrabServer) &&
+         FindCall(xlib, "XListPixmapFormats", &x11.listPixmapFormats) &&
+         FindCall(xlib, "XSetErrorHandler", &x11.setErrorHandler) &&
+         FindCall(xlib, "XSetIOErrorHandler", &x11.setIOErrorHandler) &&
+         FindCall(xlib, "XSetIOErrorExitHandler", &x11.setIOErrorExitHandler) &&
+         FindCall(xlib, "XSync", &x11.sync) && FindCall(xrandr, "XRRQueryExtension", &x11.queryExtension) &&
+         FindCall(xrandr, "XRRQueryVersion", &x11.queryVersion) &&
+         FindCall(xrandr, "XRRGetScreenResourcesCurrent", &x11.getScreenResourcesCurrent) &&
+         FindCall(xrandr, "XRRFreeScreenResources", &x11.freeScreenResources) &&
+         FindCall(xrandr, "XRRGetOutputPrimary", &x11.getOutputPrimary) &&
+         FindCall(xrandr, "XRRGetOutputInfo", &x11.getOutputInfo) &&
+         FindCall(xrandr, "XRRFreeOutputInfo", &x11.freeOutputInfo) &&
+         FindCall(xrandr, "XRRGetCrtcInfo", &x11.getCrtcInfo) &&
+         FindCall(xrandr, "XRRFreeCrtcInfo", &x11.freeCrtcInfo) &&
+         FindCall(xrandr, "XRRSetCrtcConfig", &x11.setCrtcConfig) &&
+         FindCall(xrandr, "XRRSetScreenSize", &x11.setScreenSize) &&
+         FindCall(xrandr, "XRRGetScreenSizeRange", &x11.getScreenSizeRange);
+}
+
+struct DisplayCloser {
+  void operator()(Display* display) const { XCloseDisplay(display); }
+};
+struct ScreenResourcesFreer {
+  void operator()(XRRScreenResources* resources) const { XRRFreeScreenResources(resources); }
+};
+struct OutputInfoFreer {
+  void operator()(XRROutputInfo* info) const { XRRFreeOutputInfo(info); }
+};
+struct CrtcInfoFreer {
+  void operator()(XRRCrtcInfo* info) const { XRRFreeCrtcInfo(info); }
+};
+
+/// A connection to an X server, closed when the owner goes.
+using DisplayHandle = std::unique_ptr<Display, DisplayCloser>;
+/// The screen's outputs, CRTCs and modes as one reply of the server.
+using ScreenResourcesHandle = std::unique_ptr<XRRScreenResources, ScreenResourcesFreer>;
+/// One output's state and mode list.
+using OutputInfoHandle = std::unique_ptr<XRROutputInfo, OutputInfoFreer>;
+/// One CRTC's state: mode, position, rotation, outputs.
+using CrtcInfoHandle = std::unique_ptr<XRRCrtcInfo, CrtcInfoFreer>;
 
 // X reports errors through a process-wide handler; the default one ends the
 // program. This one records the first error code for the call in progress.
@@ -293,6 +352,8 @@ void X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
 }  // namespace
 
 std::unique_ptr<DisplayService> OpenX11RandR() {
+  static const bool loaded = LoadX11();
+  if (!loaded) throw ServiceError(std::string("cannot open an X display: ") + kLibraries + " cannot be loaded");
   auto service = std::make_unique<X11RandR>();
   service->Load();
   return service;
