@@ -18,11 +18,16 @@ namespace platform {
 /// the service's layout units (pixels, or pixels divided by a scale).
 struct Rect {
   int32_t x, y;           ///< top-left corner
-  int32_t width, height;  ///< as the output shows its mode: after rotation and scale
+  int32_t width, height;  ///< as the output shows its mode: after rotation and scale; never negative
   bool operator==(const Rect& other) const {
     return x == other.x && y == other.y && width == other.width && height == other.height;
   }
 };
+
+/// The largest width or height, in layout units, that ResizeInLayout gives
+/// the device: X's largest screen, beyond any monitor made (16K is 15360
+/// wide). wlroots takes any int32 as a custom mode; no compositor shows it.
+constexpr int32_t kLargestSize = 32767;
 
 /// Returns the place of an output whose top-left corner is at `x`, `y`
 /// and that shows `width` by `height` pixels turned by `transform` (Wayland's
@@ -35,18 +40,22 @@ Rect PlaceOf(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t trans
 /// or centre); every other output keeps its place relative to the one it
 /// hangs from. The result has no overlap and no output cut off that the
 /// layout did not already have, and is shifted so that its top-left corner
-/// is the old one's. Returns nothing when no such layout exists.
+/// is the old one's. Edges and alignments up to `slack` apart count as one
+/// (the compositor rounds sizes its own way): such a neighbour is put
+/// exactly against the device's new edge, aligned exactly. Returns nothing
+/// when no such layout exists, or the size is beyond kLargestSize.
 std::optional<std::vector<Rect>> ResizeInLayout(const std::vector<Rect>& layout, size_t device, int32_t width,
-                                                int32_t height);
+                                                int32_t height, int32_t slack = 0);
 
 /// Returns the line that says why `device` cannot show `width` by `height`
-/// when ResizeInLayout finds no layout.
+/// when ResizeInLayout finds no layout (or the size is beyond kLargestSize).
 std::string NoLayout(const std::string& device, int32_t width, int32_t height);
 
 /// Returns ResizeInLayout's layout for `layout[device]` resized to the size
-/// of `resized` (its place when it shows `mode`). Throws ServiceError with
-/// NoLayout's line for the device `name` and `mode` when there is none.
+/// of `resized` (its place when it shows `mode`), with `slack`. Throws
+/// ServiceError with NoLayout's line for the device `name` and `mode` when
+/// there is none.
 std::vector<Rect> ResizeOrRefuse(const std::vector<Rect>& layout, size_t device, const Rect& resized,
-                                 const std::string& name, const ModeEntry& mode);
+                                 const std::string& name, const ModeEntry& mode, int32_t slack = 0);
 
 }  // namespace platform
