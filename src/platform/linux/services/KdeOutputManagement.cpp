@@ -472,7 +472,12 @@ void KdeOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
     const Rect rect = PlaceOf(*change.output, *change.mode);
     resized.width = std::max(resized.width, rect.width), resized.height = std::max(resized.height, rect.height);
   }
-  Configure(changes, places, ResizeOrRefuse(before, ours, resized, device_->name, mode));
+  // A scale written off KWin's steps sizes an output a unit off ours: where
+  // any scale is fractional, one unit apart is touching.
+  const bool fractional = std::any_of(outputs_.begin(), outputs_.end(), [](const auto& output) {
+    return output->scale != std::floor(output->scale);
+  });
+  Configure(changes, places, ResizeOrRefuse(before, ours, resized, device_->name, mode, /*slack=*/fractional ? 1 : 0));
   ReadBack(changes);
 }
 

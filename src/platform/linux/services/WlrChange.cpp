@@ -96,7 +96,13 @@ std::vector<WlrHeadChange> PlanWlrChange(const std::vector<WlrHeadState>& heads,
     changes[i].mode = i == device ? mode : CloneModeFor(heads[i], heads[device], mode, refreshHz);
     Cover(resized, WlrPlaceOf(heads[i], mode.width, mode.height));
   }
-  const std::vector<Rect> after = ResizeOrRefuse(before, groupOf[device], resized, heads[device].name, mode);
+  // A compositor that keeps a scale as sent (labwc keeps 1.19921875) sizes a
+  // scaled head a unit off ours: where any scale is fractional, one unit apart is touching.
+  const bool fractional = std::any_of(heads.begin(), heads.end(), [](const WlrHeadState& head) {
+    return head.enabled && head.scale % 256 != 0;
+  });
+  const std::vector<Rect> after =
+      ResizeOrRefuse(before, groupOf[device], resized, heads[device].name, mode, /*slack=*/fractional ? 1 : 0);
   for (size_t i = 0; i < heads.size(); ++i) {
     const Rect& place = after[groupOf[i]];
     if (heads[i].enabled && (place.x != heads[i].x || place.y != heads[i].y)) changes[i].place = place;
