@@ -57,9 +57,10 @@ def inside(suite, folder, command, env, user=None, net=True):
     alone = [*as_user, "env", "-i", "PATH=" + PATH, *("%s=%s" % kv for kv in env.items()), *command]
     if not suite:
         return alone
-    os.makedirs(root(suite) + folder, exist_ok=True)
+    # The chroot's /tmp is a tmpfs of the namespace's own: `folder`'s mount point leaves nothing behind.
     binds = ["mount --rbind %s %s%s" % (m, root(suite), m) for m in ("/proc", "/sys", "/dev")]
-    script = " && ".join(binds + ['mount --bind "$1" "%s$1"' % root(suite), 'shift', 'exec chroot "$@"'])
+    script = " && ".join(binds + ["mount -t tmpfs -o mode=1777 tmpfs %s/tmp" % root(suite), 'mkdir -p "%s$1"' % root(suite),
+                                  'mount --bind "$1" "%s$1"' % root(suite), 'shift', 'exec chroot "$@"'])
     return ["unshare", "--mount", *["--net"] * net, "sh", "-c", script, "sh", folder, root(suite), *alone]
 
 

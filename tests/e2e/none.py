@@ -6,6 +6,7 @@
 import os
 import re
 
+import chroot
 import x11
 
 
@@ -24,9 +25,10 @@ class Driver(x11.Driver):
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)  # nor a session bus
         log, xwayland = os.path.join(self.work, "weston.log"), ["--xwayland"] * (self.variant == "xwayland")
         open(log, "w").close()
-        self.weston = x11.start(["weston", "--backend=headless-backend.so", "--socket=vistrel-e2e", "--log=" + log,
-                                 *xwayland], self.env, lambda: "listening on display" in open(log).read()
-                                if xwayland else os.path.exists(os.path.join(self.work, "vistrel-e2e")))
+        self.weston = chroot.start("", self.work, ["weston", "--backend=headless-backend.so", "--socket=vistrel-e2e",
+                                                   "--log=" + log, *xwayland], self.env,
+                                   lambda: "listening on display" in open(log).read() if xwayland
+                                   else os.path.exists(os.path.join(self.work, "vistrel-e2e")))
         if xwayland:
             self.env["DISPLAY"] = re.search(r"listening on display (:\d+)", open(log).read())[1]
             del self.env["WAYLAND_DISPLAY"]
@@ -34,5 +36,5 @@ class Driver(x11.Driver):
         return self
 
     def __exit__(self, *exception):
-        x11.stop(self.weston)
+        chroot.stop(self.weston)
         super().__exit__(*exception)

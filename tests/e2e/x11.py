@@ -34,20 +34,6 @@ def stop_xserver(server):
     server.wait(timeout=60)
 
 
-def start(command, env, ready, output=subprocess.DEVNULL):
-    # Starts a compositor and returns it once `ready()` holds or it ended.
-    process = subprocess.Popen(command, env=env, stdout=output, stderr=output)
-    while not ready() and process.poll() is None:
-        time.sleep(0.05)
-    return process
-
-
-def stop(*processes):
-    for process in processes:
-        process.terminate()
-        process.wait(timeout=60)
-
-
 class Driver:
     rate_tolerance = 0.05  # Hz: 59.94 and 60.00 differ, 75.02 is 75
     no_service = False
@@ -91,35 +77,41 @@ class Driver:
     def run_holding_the_store(self, args, env, meanwhile):
         # The settings file is a named pipe: the program waits in its first
         # read of the store, after it read the display, while `meanwhile` runs.
-        # A program that ends first, or opens no store within 10 s, fails the
-        # row at once (killed, status -9 if it still runs).
-        program = subprocess.Popen([*self.command, *args], env=env, cwd=self.cwd, stderr=subprocess.PIPE)
-        pipe, deadline = None, time.monotonic() + 10
-        while pipe is None and program.poll() is None and time.monotonic() < deadline:
-            try:  # there is a reader once the program opens the pipe
-                pipe = os.open(self.settings, os.O_WRONLY | os.O_NONBLOCK)
+        def opened(pid):  # there is a reader once the program opens the pipe
+            try:
+                return os.open(self.settings, os.O_WRONLY | os.O_NONBLOCK)
             except OSError:
-                time.sleep(0.05)
-        meanwhile()
-        if pipe is None:
-            program.kill()
-        else:
-            os.write(pipe, ("[Restore]\n" + "".join("%s=%s\n" % kv for kv in zip(KEYS, OLD))).encode())
-            os.close(pipe)
-        return program.wait(timeout=60), self.message(program.stderr.read().decode(errors="replace"))
+                return None
+
+        def go_on(pipe):
+            meanwhile()
+            if pipe is not None:
+                os.write(pipe, ("[Restore]\n" + "".join("%s=%s\n" % kv for kv in zip(KEYS, OLD))).encode())
+                os.close(pipe)
+        return self.run_held(args, env, opened, go_on)
 
     def run_after_another(self, args):
         # Another run holds the store's turn and changes the mode to 1024x768
         # at 75 Hz once the program waits for its turn; then lets it go on.
         folder = os.open(self.folder, os.O_RDONLY)
         fcntl.flock(folder, fcntl.LOCK_EX)
-        program = subprocess.Popen([*self.command, *args], env=self.env, cwd=self.cwd, stderr=subprocess.PIPE)
-        waiting = re.compile(r"^\d+: -> FLOCK +ADVISORY +WRITE +%d " % program.pid, re.M)
-        deadline = time.monotonic() + 10
-        while program.poll() is None and time.monotonic() < deadline and not waiting.search(open("/proc/locks").read()):
+        waiting = lambda pid: re.search(r"^\d+: -> FLOCK +ADVISORY +WRITE +%d " % pid, open("/proc/locks").read(), re.M)
+        return self.run_held(args, self.env, waiting, lambda _: self.no_service or self.set_mode(1024, 768, 75),
+                             lambda: os.close(folder))
+
+    def run_held(self, args, env, waits, go_on, release=lambda: None):
+        # Runs the program until `waits(pid)` says it waits, then calls
+        # `go_on` with what `waits` returned. A program that ends first, or
+        # waits for nothing within 10 s, fails the row at once (killed: -9).
+        program = subprocess.Popen([*self.command, *args], env=env, cwd=self.cwd, stderr=subprocess.PIPE)
+        held, deadline = None, time.monotonic() + 10
+        while held is None and program.poll() is None and time.monotonic() < deadline:
+            held = waits(program.pid)
             time.sleep(0.01)
-        self.no_service or self.set_mode(1024, 768, 75)
-        os.close(folder)
+        go_on(held)
+        if held is None:
+            program.kill()
+        release()
         return program.wait(timeout=60), self.message(program.stderr.read().decode(errors="replace"))
 
     @staticmethod
