@@ -11,23 +11,18 @@ namespace {
 constexpr int32_t kFixedOne = 256;  // 1 as a wl_fixed_t
 constexpr int32_t kScaleSteps = 120;
 
-/// Returns `mode` as "1024x768 at 60 Hz" ("1024x768" where `refreshHz` asks for none).
-std::string Asked(const ModeEntry& mode, int32_t refreshHz) {
-  return std::to_string(mode.width) + "x" + std::to_string(mode.height) +
-         (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : "");
-}
-
 /// Returns the mode for `clone`, at the device's place, to show the picture
 /// of the device changed to `mode`: its own of that size, or on a virtual
 /// head that size as a custom mode. Throws ServiceError where it has none.
 std::optional<ModeEntry> CloneModeFor(const WlrHeadState& clone, const WlrHeadState& device, const ModeEntry& mode,
                                       int32_t refreshHz) {
-  const std::optional<size_t> chosen = ChooseMode(clone.modes, mode.width, mode.height, refreshHz);
+  std::string refusal;
+  const std::optional<size_t> chosen =
+      ChooseMirrorMode(clone.modes, mode, refreshHz, clone.name, device.name, &refusal);
   if (chosen && clone.current && clone.modes[*chosen].id == clone.current->id) return std::nullopt;  // shown already
   if (chosen) return clone.modes[*chosen];
   if (clone.takesAnySize) return ModeEntry{std::nullopt, mode.width, mode.height, mode.refresh, false, false};
-  throw ServiceError(clone.name + ", which shows the same picture as " + device.name + ", has no mode of " +
-                     Asked(mode, refreshHz));
+  throw ServiceError(refusal);
 }
 
 /// Grows `group` to hold `place`, which has the same top-left corner.
