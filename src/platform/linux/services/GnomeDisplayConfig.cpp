@@ -209,6 +209,7 @@ class GnomeDisplayConfig : public DisplayService {
   void Apply(const ModeEntry& mode, int32_t refreshHz) override;
 
  private:
+  void Fetch();  // GetCurrentState into state_
   void ReadState(sd_bus_message* reply);
   void PickDevice();
   void AppendMonitors(sd_bus_message* m, const GnomeState& state, const GnomeLogical& logical) const;
@@ -272,12 +273,17 @@ void GnomeDisplayConfig::PickDevice() {
   state_.logical = LogicalOf(monitors[state_.device].connector);
 }
 
-void GnomeDisplayConfig::Load() {
+void GnomeDisplayConfig::Fetch() {
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
   if (sd_.callMethod(bus_.value, kService, kPath, kService, "GetCurrentState", &error.value, &reply.value, "") < 0)
     throw ServiceError(std::string("GetCurrentState: ") + (error.value.message ? error.value.message : "no reply"));
+  state_ = {};
   ReadState(reply.value);
+}
+
+void GnomeDisplayConfig::Load() {
+  Fetch();
   PickDevice();
   const GnomeMonitor& monitor = state_.monitors[state_.device];
   device.name = monitor.connector;
@@ -339,7 +345,14 @@ void GnomeDisplayConfig::Apply(const ModeEntry& mode, int32_t refreshHz) {
   MessageHandle reply(sd_);
   if (sd_.call(bus_.value, call.value, /*usec=*/0, &error.value, &reply.value) < 0)
     throw ServiceError(std::string("ApplyMonitorsConfig: ") + (error.value.message ? error.value.message : "no reply"));
-  state_ = *planned;
+  // Believed when the device shows it, in the state that follows the answer.
+  Fetch();
+  const int shown = MonitorOf(state_, device.name);
+  std::optional<ModeEntry> now;
+  if (shown >= 0 && state_.monitors[shown].current >= 0)
+    now = state_.monitors[shown].modes[state_.monitors[shown].current].entry;
+  const std::string wrong = NotShown(device.name, mode, now);
+  if (!wrong.empty()) throw ServiceError("ApplyMonitorsConfig: Mutter answered, but " + wrong);
 }
 
 }  // namespace
