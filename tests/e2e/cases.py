@@ -13,9 +13,12 @@ import os
 import re
 from dataclasses import dataclass, field
 
-RULED = "as the program's rule says"  # the saved entries after: the mode a change replaced, else as before
-MODES = "the service's list"  # output.txt after: every mode the service lists
-START = "1280x1024@75"        # the mode in force before a run, unless a row says otherwise
+# The saved entries after: the mode a change replaced, else as before.
+RULED = "as the program's rule says"
+# output.txt after: every mode the service lists.
+MODES = "the service's list"
+# The mode in force before a run, unless a row says otherwise.
+START = "1280x1024@75"
 
 NUMERIC = ["-768", "-1024", "-32", "-60", "-1"]
 OLD = ("800", "600", "32", "60")  # a saved mode that rows expect to be kept
@@ -24,23 +27,29 @@ with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "usage.txt"),
     USAGE = ("ERROR: Vistrel ", re.escape(usage.read()))
 
 
+# A row's fields: the arguments (for `together`, one list per run, all started at once); the mode
+# in force before (`mode`) and after (`mode_after`, None: the mode before); the saved entries before
+# (4 texts, None where absent; None: no store; "unwritable"; "pipe": read while the display goes;
+# "locked": OLD, another run's turn) and after; output.txt before (None, "junk", "folder" or "link")
+# and after (None: no file, MODES or "folder"); the message, as (title, text pattern) or None for
+# nothing said; the monitors before by name ("": the driver's own); and in `on`, by driver name or
+# DRIVER:VARIANT, the fields that service needs instead (None: the row does not run there).
 @dataclass
 class Case:
     name: str
-    args: list                # the arguments; for `together`, one list per run
-    mode: str = START         # the mode in force before
-    saved: object = OLD       # the entries before: 4 texts (None: absent), None: no store, "unwritable",
-                              # "pipe" (read while the display goes), "locked" (OLD, another run's turn)
-    listfile: str = None      # output.txt before: None, "junk", "folder" or "link"
+    args: list
+    mode: str = START
+    saved: object = OLD
+    listfile: str = None
     status: int = 0
-    mode_after: str = None    # None: the mode before
+    mode_after: str = None
     saved_after: object = RULED
-    output: object = None     # output.txt after: None (no file), MODES, or "folder"
-    message: tuple = None     # (title, text pattern); None: nothing said
-    together: bool = False    # the runs of `args` all start at once
-    arrangement: str = ""     # the monitors before, by name; "": the driver's own
+    output: object = None
+    message: tuple = None
+    together: bool = False
+    arrangement: str = ""
     env: dict = field(default_factory=dict)
-    on: dict = field(default_factory=dict)  # driver name (or DRIVER:VARIANT) -> fields that service needs instead
+    on: dict = field(default_factory=dict)
 
 
 CASES = [
@@ -48,21 +57,17 @@ CASES = [
     Case("no argument: the usage warning", [], status=2, message=USAGE),
     Case("a lone dash ends the reading: the usage warning", ["-restore", "-"], status=2, message=USAGE),
     Case("quoted -restore is no argument", ['"-restore"'], status=2, message=USAGE),
-    Case("-restores names no command: silent", ["-restores"], status=2),
+    # A line feed is no separator, and a word that only starts with one names no command.
+    Case("-restore and a line feed names no command: silent", ["-restore\n"], status=2),
     Case("--output is the word -output: silent", ["--output"], status=2),
-    Case("a line feed is no separator: silent", ["-output\n"], status=2),
     Case("a tab separates like a blank", ["-768\t-1024", "-32", "-60", "-1"], mode_after="1024x768@60",
          on={"wine": dict(status=2, mode_after=None)}),  # Wine quotes it: '"-768' '-1024"'
     # The numeric command and the restore command.
-    Case("height before width; the mode in force is saved", ["-768", "-1024", "-32", "-60", "-9"],
-         mode_after="1024x768@60"),
-    Case("-RESTORE goes back and saves the mode it leaves", ["-RESTORE", "-768"], mode="1024x768@60",
-         saved=("1280", "1024", "32", "75"), mode_after="1280x1024@75"),
     Case("four values: the index error, nothing saved", NUMERIC[:4], status=1,
          message=("Vistrel", r"the numeric command needs 5 values \(-height -width -depth -refreshrate "
                              r"-monitor\), got 4")),
-    Case("values after the first are read up to a non-digit; halves round to even",
-         ["-767.5", "-1024.5abc", "-32", "-60.4", "-x"], mode_after="1024x768@60"),
+    Case("height before width, read up to a non-digit, halves to even; the monitor unused",
+         ["-767.5", "-1024.5abc", "-32", "-60.4", "-9x"], mode_after="1024x768@60"),
     Case("a value beyond single precision is reported", ["-768", "-1e39", "-32", "-60", "-1"], status=1,
          message=("Vistrel", r"the width -1e39: .*beyond the range of single precision")),
     Case("a depth beyond 16 bits abandons the change, the saved mode kept", ["-768", "-1024", "-40000", "-60", "-1"],
@@ -81,8 +86,8 @@ CASES = [
          mode_after="800x600@56.25", on={"wlroots": dict(mode_after="800x600@56")}),
     # KWin's and Mutter 51's virtual monitors' one mode; a virtual head's rate 0 is none, which its compositor
     # chooses: 60 Hz up to wlroots 0.15.
-    Case("-restore of rate 0: the size's preferred mode, else its first", ["-restore"],
-         saved=("1024", "768", "32", "0"), mode_after="1024x768@75",
+    Case("-RESTORE of rate 0: the size's preferred mode, else its first; the mode it leaves saved",
+         ["-RESTORE", "-768"], saved=("1024", "768", "32", "0"), mode_after="1024x768@75",
          on={"kwin": dict(mode_after="1024x768@60"), "gnome:sid": dict(mode_after="1024x768@60"),
              "wlroots": dict(mode_after="1024x768@0"), "wlroots:phoc": dict(mode_after="1024x768@60")}),
     # Saved entries that cannot be restored.

@@ -23,17 +23,16 @@ from cases import CASES, MODES, RULED  # noqa: E402
 
 def parse_mode(text):
     size, rate = text.split("@")
-    return tuple(map(int, size.split("x"))) + (float(rate),)
+    return (*map(int, size.split("x")), float(rate))
 
 
 def as_service_does(case, driver):
     # The row as `driver`'s service must do it, or None when it cannot (or
     # the driver cannot set the row's arrangement of monitors).
     on = case.on.get("%s:%s" % (driver.name, driver.variant), case.on.get(driver.name, {}))
-    if on is None or case.arrangement not in getattr(driver, "arrangements", [""]):
+    if on is None or case.arrangement not in driver.arrangements:
         return None
-    case = dataclasses.replace(case, **on)
-    only = getattr(driver, "only_mode", None)
+    case, only = dataclasses.replace(case, **on), driver.only_mode
     if only:  # the device lists one mode, the one in force: any other is refused
         refused = case.status == 0 and case.mode_after not in (None, only) and not case.together
         case = dataclasses.replace(case, mode=only, **(dict(status=3, mode_after=None) if refused else {}))
@@ -68,7 +67,7 @@ def list_file(driver):
         return "a link" if os.path.islink(path) else "folder" if os.path.isdir(path) else None
     with open(path, "rb") as f:
         data = f.read()
-    expected = b"".join(b"%dx%dx%d Bits @ %d Hz\r\n" % mode for mode in driver.modes())
+    expected = b"".join(b"%dx%dx%d Bits @ %d Hz\r\n" % (*m[:3], m[3] + 0.5) for m in driver.modes())
     return MODES if data == expected and expected else data[:300]
 
 
@@ -84,17 +83,16 @@ def check(case, driver, status, message, saved_before):
     # Returns what differs from the row after the run, one text per check:
     # (what, got, whether as the row says, what the row says).
     saved, listed = driver.saved(), list_file(driver)
-    # Runs at the same time leave saved, whole, a mode in force before or one they ask for.
     width, height, rate = parse_mode(case.mode)
-    replaced = (str(width), str(height), "32", str(int(rate + 0.5)))
-    whole_modes = [replaced, case.saved] + [(a[1][1:], a[0][1:], a[2][1:], a[3][1:]) for a in case.args
-                                            if len(a) == 5] if case.together else []
+    replaced = (str(width), str(height), "32", str(round(rate)))
+    # Runs at the same time leave saved, whole, a mode in force before or one they ask for.
+    whole = [replaced, case.saved] + [tuple(a[i][1:] for i in (1, 0, 2, 3)) for a in case.args if len(a) == 5]
     expected_saved = case.saved_after
     if case.saved_after == RULED:  # a change saves the mode it replaced; anything else keeps the saved mode
         expected_saved = replaced if case.mode_after else saved_before
     checks = [("exit status", status, status in ((0, 3) if case.together else (case.status,)), case.status),
               ("message", message, said(message, case.message) or case.together and not message, case.message),
-              ("saved entries", saved, saved in whole_modes if case.together else saved == expected_saved,
+              ("saved entries", saved, saved in whole if case.together else saved == expected_saved,
                "one whole mode" if case.together else expected_saved),
               ("output.txt", listed, listed == case.output, case.output)]
     if not driver.no_service and not case.together:
