@@ -68,31 +68,25 @@ class Driver(x11.Driver):
 
     def set_mode(self, width, height, rate):
         args, device = [], "%dx%d" % (width, height)
-        for name, size, place, *how in (head.split() for head in self.layout(width, height).split(" | ")):
+        for name, size, place, *how in (head.split() for head in self.layout(width, height, rate).split(" | ")):
             how = {"t": "normal", "x": "1", **{h[0]: h[1:] for h in how}}  # a clone at the device's rate too
             args += ["--output", name, "--custom-mode", size + "@%gHz" % rate * (size == device), "--pos", place,
                      "--transform", how["t"], "--scale", how["x"]]
         self.heads(*args)
 
-    def mode(self):
-        # HEADLESS-2's (width, height, Hz); the heads instead where they are not as the layout rule puts them.
+    def shown(self):
+        # HEADLESS-2's mode, and each head as the arrangements write it.
         heads = self.heads()
         size, rate = heads["HEADLESS-2"][0].split()[1], heads["HEADLESS-2"][1]
-        width, height = map(int, size.split("x"))
-        if {head for head, _ in heads.values()} != set(self.layout(width, height).split(" | ")):
-            return sorted(heads.values()), "not as the layout rule puts them", rate
-        return width, height, rate
+        return (*map(int, size.split("x")), rate), [head for head, _ in heads.values()]
 
     def modes(self):  # a virtual head lists only its mode in force
-        width, height, rate = self.mode()
-        return [(width, height, 32, int(rate + 0.5))]
+        width, height, rate = self.shown()[0]
+        return [(width, height, 32, rate)]
 
-    def set_saved(self, saved):
-        self.frozen = saved == "frozen"
-        super().set_saved(OLD if self.frozen else saved)
-
-    def run(self, args, env):  # a frozen compositor is there, but stopped: a program that waits on it times out
-        os.killpg(self.compositor.pid, signal.SIGSTOP if self.frozen else 0)
+    def run(self, args, env):
+        # A frozen compositor is there, but stopped: a program that waits on it times out.
+        os.killpg(self.compositor.pid, signal.SIGSTOP if self.held == "frozen" else 0)
         try:
             return super().run(args, env)
         finally:
