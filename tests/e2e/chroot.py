@@ -18,6 +18,12 @@ PACKAGES = {
 }
 COMMON = "wayland-utils dbus-daemon dbus-bin procps util-linux"
 PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
+# Enters the chroot at $1 with the folder $2 at the same path inside, and the
+# system's file systems; its /tmp is a tmpfs of the namespace's own, so that
+# the folder's mount point leaves nothing behind.
+ENTER = ('set -e; for m in proc sys dev; do mount --rbind /$m "$1/$m"; done; '
+         'mount -t tmpfs -o mode=1777 tmpfs "$1/tmp"; mkdir -p "$1$2"; mount --bind "$2" "$1$2"; '
+         'root=$1; shift 2; exec chroot "$root" "$@"')
 
 
 def root(suite):
@@ -57,11 +63,7 @@ def inside(suite, folder, command, env, user=None, net=True):
     alone = [*as_user, "env", "-i", "PATH=" + PATH, *("%s=%s" % kv for kv in env.items()), *command]
     if not suite:
         return alone
-    # The chroot's /tmp is a tmpfs of the namespace's own: `folder`'s mount point leaves nothing behind.
-    binds = ["mount --rbind %s %s%s" % (m, root(suite), m) for m in ("/proc", "/sys", "/dev")]
-    script = " && ".join(binds + ["mount -t tmpfs -o mode=1777 tmpfs %s/tmp" % root(suite), 'mkdir -p "%s$1"' % root(suite),
-                                  'mount --bind "$1" "%s$1"' % root(suite), 'shift', 'exec chroot "$@"'])
-    return ["unshare", "--mount", *["--net"] * net, "sh", "-c", script, "sh", folder, root(suite), *alone]
+    return ["unshare", "--mount", *["--net"] * net, "sh", "-c", ENTER, "sh", root(suite), folder, *alone]
 
 
 def start(suite, folder, command, env, ready, output=subprocess.DEVNULL, **how):

@@ -85,15 +85,13 @@ def check(case, driver, status, message, saved_before):
     saved, listed = driver.saved(), list_file(driver)
     width, height, rate = parse_mode(case.mode)
     replaced = (str(width), str(height), "32", str(round(rate)))
-    # Runs at the same time leave saved, whole, a mode in force before or one they ask for.
-    whole = [replaced, case.saved] + [tuple(a[i][1:] for i in (1, 0, 2, 3)) for a in case.args if len(a) == 5]
-    expected_saved = case.saved_after
-    if case.saved_after == RULED:  # a change saves the mode it replaced; anything else keeps the saved mode
-        expected_saved = replaced if case.mode_after else saved_before
-    checks = [("exit status", status, status in ((0, 3) if case.together else (case.status,)), case.status),
-              ("message", message, said(message, case.message) or case.together and not message, case.message),
-              ("saved entries", saved, saved in whole if case.together else saved == expected_saved,
-               "one whole mode" if case.together else expected_saved),
+    # A change saves the mode it replaced; anything else keeps the saved mode.
+    expected = case.saved_after if case.saved_after != RULED else replaced if case.mode_after else saved_before
+    if case.together:  # runs at the same time leave saved, whole, a mode in force before or one they ask for
+        expected = [replaced, case.saved] + [tuple(a[i][1:] for i in (1, 0, 2, 3)) for a in case.args if len(a) == 5]
+    checks = [("exit status", status, status == case.status, case.status),
+              ("message", message, said(message, case.message), case.message),
+              ("saved entries", saved, saved in expected if case.together else saved == expected, expected),
               ("output.txt", listed, listed == case.output, case.output)]
     if not driver.no_service and not case.together:
         width, height, rate = parse_mode(case.mode_after or case.mode)
@@ -113,9 +111,9 @@ def run_case(case, driver):
         return check(case, driver, *driver.run(case.args, case.env), saved_before)
     with ThreadPoolExecutor(len(case.args)) as pool:
         results = list(pool.map(lambda args: driver.run(args, case.env), case.args))
-    status = next((s for s, _ in results if s not in (0, 3)), 0)
-    # Each run says nothing, or what the row says a run may say.
-    return check(case, driver, status, next((m for _, m in results if m and not said(m, case.message)), None),
+    # Each run ends in 0 or 3, and says nothing or what the row says.
+    status = next((s for s, _ in results if s not in (0, 3)), case.status)
+    return check(case, driver, status, next((m for _, m in results if m and not said(m, case.message)), case.message),
                  saved_before)
 
 

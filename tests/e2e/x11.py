@@ -145,13 +145,13 @@ class Driver:
 
     def saved(self):
         # The four entries (None where absent); None without a [Restore]
-        # section; else what is wrong: the folder a file, the file a pipe,
-        # any file the program left beside it.
-        if os.path.isfile(self.folder) or (os.path.exists(self.settings) and not os.path.isfile(self.settings)):
-            return "unwritable" if os.path.isfile(self.folder) else "pipe"
+        # section; else what is wrong: the folder a file, the settings file
+        # none (a pipe), any file the program left beside it.
+        if os.path.isfile(self.folder):
+            return "unwritable"
         left = os.listdir(self.folder) if os.path.isdir(self.folder) else []
-        if left not in ([], ["settings.ini"]):
-            return "left beside settings.ini: %s" % left
+        if left not in ([], ["settings.ini"]) or left and not os.path.isfile(self.settings):
+            return "in the folder: %s" % left
         section = re.search(r"^\[Restore\]\n((?:[^\[].*\n?)*)", open(self.settings).read() if left else "", re.M)
         values = dict(re.findall(r"^(\w+)=(.*)$", section[1], re.M)) if section else {}
         return tuple(map(values.get, KEYS)) if section else None
