@@ -55,11 +55,13 @@ def make(suite):
 
 def inside(suite, folder, command, env, user=None, net=True):
     # The command line that runs `command` in `suite`'s chroot with the
-    # environment `env` alone and `folder` (the test's own) at the same path
+    # environment `env` alone (HOME and XDG_RUNTIME_DIR `folder` unless it
+    # says otherwise) and `folder` (the test's own) at the same path
     # inside, in mount namespaces of its own, and without `net` in the host's
     # network too (for an X display's socket). `user`: a uid to run as.
     # `suite` "": on the host, as it is.
     as_user = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] if user is not None else []
+    env = {"HOME": folder, "XDG_RUNTIME_DIR": folder, **env}
     alone = [*as_user, "env", "-i", "PATH=" + PATH, *("%s=%s" % kv for kv in env.items()), *command]
     if not suite:
         return alone

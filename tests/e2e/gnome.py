@@ -51,9 +51,8 @@ class Driver(x11.Driver):
         self.arrangements = x11.ARRANGEMENTS["gnome:sid" if headless else "gnome"]
         self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e",
                         DBUS_SESSION_BUS_ADDRESS="unix:path=%s/bus" % self.work)
-        env = dict(HOME=self.work, XDG_RUNTIME_DIR=self.work, GSETTINGS_BACKEND="keyfile",
-                   XDG_CONFIG_HOME=self.work + "/mutter", MUTTER_DEBUG_DUMMY_MODE_SPECS=SPECS,
-                   MUTTER_DEBUG_NUM_DUMMY_MONITORS="3", MUTTER_DEBUG_DUMMY_MONITOR_SCALES="2,1,1")
+        env = dict(GSETTINGS_BACKEND="keyfile", XDG_CONFIG_HOME=self.work + "/mutter", MUTTER_DEBUG_NUM_DUMMY_MONITORS="3",
+                   MUTTER_DEBUG_DUMMY_MODE_SPECS=SPECS, MUTTER_DEBUG_DUMMY_MONITOR_SCALES="2,1,1")
         # Mutter's own config folder, where a persistent change would write monitors.xml.
         os.makedirs(self.work + "/mutter/glib-2.0/settings")
         with open(self.work + "/mutter/glib-2.0/settings/keyfile", "w") as f:
@@ -70,9 +69,8 @@ class Driver(x11.Driver):
         self.server and super().__exit__()
 
     def call(self, method, *args):
-        text = subprocess.run(["busctl", "--user", "--json=short", "call", SERVICE, "/org/gnome/Mutter/DisplayConfig",
-                               SERVICE, method, *map(str, args)], env=self.env, check=True, capture_output=True,
-                              text=True).stdout
+        text = self.output("busctl", "--user", "--json=short", "call", SERVICE, "/org/gnome/Mutter/DisplayConfig",
+                           SERVICE, method, *map(str, args))
         return json.loads(text)["data"] if text else None
 
     def set_mode(self, width, height, rate):

@@ -37,8 +37,8 @@ class Driver(x11.Driver):
         return self
 
     def __exit__(self, *exception):
-        subprocess.run(["wineserver", "-k"], env=self.env)
-        subprocess.run(["wineserver", "-w"], env=self.env)
+        for how in ("-k", "-w"):  # killed, and gone
+            subprocess.run(["wineserver", how], env=self.env)
         super().__exit__(*exception)
 
     def wine(self, *args, check=True):

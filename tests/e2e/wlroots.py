@@ -37,16 +37,15 @@ class Driver(x11.Driver):
         user = 65534 if compositor == "wayfire" else None  # it refuses root: the test's folder is its own
         if user:
             os.chown(self.work, user, user)
-        env = dict(HOME=self.work, XDG_RUNTIME_DIR=self.work, WLR_BACKENDS="headless", WLR_RENDERER="pixman",
-                   WLR_LIBINPUT_NO_DEVICES="1", WLR_HEADLESS_OUTPUTS="2")
+        env = dict(WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1",
+                   WLR_HEADLESS_OUTPUTS="2")
         self.compositor = chroot.start(self.suite, self.work, [compositor, "-C" if compositor == "phoc" else "-c",
                                                                config], env, self.socket, user=user)
         self.env.update(WAYLAND_DISPLAY=(self.socket() + ["none"])[0], XDG_RUNTIME_DIR=self.work)
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         if not self.suite:
             self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=%s/bus" % self.work
-            self.bus = gnome.start("", self.work, ["--headless", "--virtual-monitor", "800x600"],
-                                   dict(HOME=self.work, XDG_RUNTIME_DIR=self.work))
+            self.bus = gnome.start("", self.work, ["--headless", "--virtual-monitor", "800x600"], {})
         if compositor == "labwc":  # it moves a head put on another aside: no clones; 1.2 is 1.19921875 there
             self.arrangements = {k: v for k, v in self.arrangements.items() if k in ("", "scale 1.75")}
         return self
@@ -60,8 +59,7 @@ class Driver(x11.Driver):
 
     def heads(self, *args):
         # Each head as the arrangements write it, and its rate in Hz (0: none), after wlr-randr `args`.
-        text = chroot.run(self.suite, self.work, ["wlr-randr", *args],
-                          {k: self.env[k] for k in ("WAYLAND_DISPLAY", "XDG_RUNTIME_DIR")})
+        text = chroot.run(self.suite, self.work, ["wlr-randr", *args], {"WAYLAND_DISPLAY": self.env["WAYLAND_DISPLAY"]})
         return {name: ("%s %sx%s %s,%s" % (name, w, h, x, y) + (" t" + turn) * (turn != "normal")
                        + " x%g" % round(float(scale), 2) * (float(scale) != 1), float(hz or 0))
                 for name, w, h, hz, x, y, turn, scale in re.findall(HEAD, text, re.M | re.S)}

@@ -4,6 +4,7 @@
 # XDG_CONFIG_HOME, and what it writes on standard error is the message the
 # user saw.
 
+import contextlib
 import fcntl
 import json
 import os
@@ -83,18 +84,13 @@ class Driver:
     def run_holding_the_store(self, args, env, meanwhile):
         # The settings file is a named pipe: the program waits in its first
         # read of the store, after it read the display, while `meanwhile` runs.
-        def opened(pid):  # there is a reader once the program opens the pipe
-            try:
-                return os.open(self.settings, os.O_WRONLY | os.O_NONBLOCK)
-            except OSError:
-                return None
-
         def go_on(pipe):
             meanwhile()
             if pipe is not None:
                 os.write(pipe, store(OLD).encode())
                 os.close(pipe)
-        return self.run_held(args, env, opened, go_on)
+        # There is a reader once the program opens the pipe; before, the open fails.
+        return self.run_held(args, env, lambda _: os.open(self.settings, os.O_WRONLY | os.O_NONBLOCK), go_on)
 
     def run_after_another(self, args):
         # Another run holds the store's turn and changes the mode to 1024x768
@@ -107,12 +103,14 @@ class Driver:
 
     def run_held(self, args, env, waits, go_on):
         # Runs the program until `waits(pid)` says it waits, then calls
-        # `go_on` with what `waits` returned. A program that ends first, or
+        # `go_on` with what `waits` returned (None, or an OSError: it does not
+        # wait yet). A program that ends first, or
         # waits for nothing within 10 s, fails the row at once (killed: -9).
         program = subprocess.Popen([*self.command, *args], env=env, cwd=self.cwd, stderr=subprocess.PIPE)
         held, deadline = None, time.monotonic() + 10
         while held is None and program.poll() is None and time.monotonic() < deadline:
-            held = waits(program.pid)
+            with contextlib.suppress(OSError):
+                held = waits(program.pid)
             time.sleep(0.01)
         held is None and program.kill()
         go_on(held)
@@ -156,8 +154,11 @@ class Driver:
         values = dict(re.findall(r"^(\w+)=(.*)$", section[1], re.M)) if section else {}
         return tuple(map(values.get, KEYS)) if section else None
 
+    def output(self, *command):  # what a command that reads or sets the service writes
+        return subprocess.run(command, env=self.env, check=True, capture_output=True, text=True, timeout=60).stdout
+
     def xrandr(self, *args):
-        return subprocess.run(["xrandr", *args], env=self.env, check=True, capture_output=True, text=True).stdout
+        return self.output("xrandr", *args)
 
     def layout(self, width, height, rate):
         # The row's arrangement with the device in this mode: {m} its size, {r} its rate.
