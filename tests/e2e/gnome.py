@@ -51,8 +51,9 @@ class Driver(x11.Driver):
         self.arrangements = x11.ARRANGEMENTS["gnome:sid" if headless else "gnome"]
         self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e",
                         DBUS_SESSION_BUS_ADDRESS="unix:path=%s/bus" % self.work)
-        env = dict(GSETTINGS_BACKEND="keyfile", XDG_CONFIG_HOME=self.work + "/mutter", MUTTER_DEBUG_NUM_DUMMY_MONITORS="3",
-                   MUTTER_DEBUG_DUMMY_MODE_SPECS=SPECS, MUTTER_DEBUG_DUMMY_MONITOR_SCALES="2,1,1")
+        env = dict(GSETTINGS_BACKEND="keyfile", XDG_CONFIG_HOME=self.work + "/mutter",
+                   MUTTER_DEBUG_DUMMY_MODE_SPECS=SPECS, MUTTER_DEBUG_NUM_DUMMY_MONITORS="3",
+                   MUTTER_DEBUG_DUMMY_MONITOR_SCALES="2,1,1")
         # Mutter's own config folder, where a persistent change would write monitors.xml.
         os.makedirs(self.work + "/mutter/glib-2.0/settings")
         with open(self.work + "/mutter/glib-2.0/settings/keyfile", "w") as f:
