@@ -15,8 +15,7 @@ import x11
 from cases import OLD, Case
 
 SOCKET = "vistrel-e2e"
-ARGS = ("--virtual --output-count 2 --width 1024 --height 768 --no-lockscreen --no-global-shortcuts --socket " +
-        SOCKET).split()
+ARGS = "--virtual --output-count 2 --width 1024 --height 768 --no-lockscreen --no-global-shortcuts".split()
 # The modes that rows use, asked in mHz so that KWin's rates (by CVT) come within 0.15 Hz of them.
 CUSTOM = [(1280, 1024, 75100), (1024, 768, 75000), (800, 600, 60000), (800, 600, 56250), (640, 480, 60250)]
 # kscreen's rotations by their numbers.
@@ -31,16 +30,14 @@ class Driver(x11.Driver):
     only_mode = property(lambda self: None if self.variant == "sid" else "1024x768@60")
 
     def __enter__(self):
-        run = os.path.join(self.work, "run")
-        os.mkdir(run, 0o700)
-        bus = "unix:path=%s/bus" % run
-        self.inner = dict(HOME=run, XDG_RUNTIME_DIR=run, XDG_CONFIG_HOME=run, DBUS_SESSION_BUS_ADDRESS=bus,
-                          WAYLAND_DISPLAY=SOCKET, QT_QPA_PLATFORM="wayland", KSCREEN_BACKEND_INPROCESS="1")
-        self.env.update(WAYLAND_DISPLAY=os.path.join(run, SOCKET), DBUS_SESSION_BUS_ADDRESS=bus)
+        bus = "unix:path=%s/bus" % self.work
+        self.inner = dict(DBUS_SESSION_BUS_ADDRESS=bus, WAYLAND_DISPLAY=SOCKET, QT_QPA_PLATFORM="wayland",
+                          KSCREEN_BACKEND_INPROCESS="1")
+        self.env.update(WAYLAND_DISPLAY=os.path.join(self.work, SOCKET), DBUS_SESSION_BUS_ADDRESS=bus)
         # A copy named kwin_wayland: the installed one carries a file capability that root here cannot be given.
-        kwin = shutil.copy(chroot.root(self.variant) + "/usr/bin/kwin_wayland", run)
-        self.bus = self.start(["dbus-daemon", "--session", "--nofork", "--address=" + bus], run + "/bus")
-        self.kwin = self.start([kwin, *ARGS], run + "/" + SOCKET)
+        kwin = shutil.copy(chroot.root(self.variant) + "/usr/bin/kwin_wayland", self.work)
+        self.bus = self.start(["dbus-daemon", "--session", "--nofork", "--address=" + bus], self.work + "/bus")
+        self.kwin = self.start([kwin, *ARGS, "--socket", SOCKET], self.work + "/" + SOCKET)
         if self.variant == "sid":
             self.doctor(*("output.Virtual-%d.addCustomMode.%d.%d.%d.full" % m for m in [(0, *c) for c in CUSTOM] +
                           [(1, *CUSTOM[0])]))
