@@ -21,7 +21,8 @@ MODES = "the service's list"
 START = "1280x1024@75"
 
 NUMERIC = ["-768", "-1024", "-32", "-60", "-1"]
-OLD = ("800", "600", "32", "60")  # a saved mode that rows expect to be kept
+# A saved mode that rows expect to be kept.
+OLD = ("800", "600", "32", "60")
 # The usage warning: its title, and its text exactly as usage.txt holds it.
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "usage.txt"), newline="") as usage:
     USAGE = ("ERROR: Vistrel ", re.escape(usage.read()))
@@ -61,7 +62,8 @@ CASES = [
     Case("-restore and a line feed names no command: silent", ["-restore\n"], status=2),
     Case("--output is the word -output: silent", ["--output"], status=2),
     Case("a tab separates like a blank", ["-768\t-1024", "-32", "-60", "-1"], mode_after="1024x768@60",
-         on={"wine": dict(status=2, mode_after=None)}),  # Wine quotes it: '"-768' '-1024"'
+         # Wine quotes it: '"-768' '-1024"'.
+         on={"wine": dict(status=2, mode_after=None)}),
     # The numeric command and the restore command.
     Case("four values: the index error, nothing saved", NUMERIC[:4], status=1,
          message=("Vistrel", r"the numeric command needs 5 values \(-height -width -depth -refreshrate "
@@ -81,7 +83,8 @@ CASES = [
     Case("another depth is refused", ["-768", "-1024", "-16", "-60", "-1"], status=3,
          on={"wine": dict(status=0, mode_after="1024x768@60")}),
     Case("the nearest rate wins where several round alike", ["-480", "-640", "-32", "-60", "-1"],
-         mode_after="640x480@60.00", on={"gnome": None}),  # Mutter lists no mode under 800x480
+         # Mutter lists no mode under 800x480.
+         mode_after="640x480@60.00", on={"gnome": None}),
     Case("a rate is matched as it rounds: 56 is 56.25", ["-600", "-800", "-32", "-56", "-1"],
          mode_after="800x600@56.25", on={"wlroots": dict(mode_after="800x600@56")}),
     # KWin's and Mutter 51's virtual monitors' one mode; a virtual head's rate 0 is none, which its compositor

@@ -40,14 +40,17 @@ def make(suite):
     log = open(os.path.join(CACHE, suite + ".log"), "w")
     run = lambda *command: subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, check=True)  # noqa: E731
     try:
-        run("debootstrap", "--variant=minbase", suite, building)  # from Debian's own mirror
-        with open(building + "/etc/apt/apt.conf.d/99vistrel", "w") as f:  # sid's Release outlives its date
+        # From Debian's own mirror.
+        run("debootstrap", "--variant=minbase", suite, building)
+        # sid's Release outlives its date.
+        with open(building + "/etc/apt/apt.conf.d/99vistrel", "w") as f:
             f.write('Acquire::Check-Valid-Until "false";\nAPT::Install-Recommends "false";\n')
         chrooted = ["chroot", building, "env", "-i", "PATH=" + PATH, "DEBIAN_FRONTEND=noninteractive"]
         run(*chrooted, "apt-get", "update", "-qq")
         run(*chrooted, "apt-get", "install", "-y", "-qq", *(PACKAGES[suite] + " " + COMMON).split())
         run(*chrooted, "apt-get", "clean")
-    except subprocess.CalledProcessError:  # the log's last line says why: a mirror that cannot be reached, ...
+    except subprocess.CalledProcessError:
+        # The log's last line says why: a mirror that cannot be reached, ...
         raise SystemExit("chroot: making Debian %s failed: %s" % (suite, open(log.name).read().strip()[-300:]))
     open(os.path.join(building, ".ready"), "w").close()
     os.rename(building, target)

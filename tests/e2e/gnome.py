@@ -66,7 +66,8 @@ class Driver(x11.Driver):
         return self
 
     def __exit__(self, *exception):
-        chroot.stop(self.mutter)  # before its X server: a nested Mutter that loses its display spins
+        # Before its X server: a nested Mutter that loses its display spins.
+        chroot.stop(self.mutter)
         self.server and super().__exit__()
 
     def call(self, method, *args):

@@ -24,7 +24,8 @@ SEVEN = "-600 -800 -32 -60 -1".split()
 
 
 class Driver(x11.Driver):
-    rate_tolerance = 0.15  # CVT's rates: 74.90 Hz for 75
+    # CVT's rates: 74.90 Hz for 75.
+    rate_tolerance = 0.15
     # Each output as "NAME SIZE X,Y [xSCALE] [tROTATION] [=THE ONE IT REPLICATES]", Virtual-0's SIZE {m}.
     arrangements = property(lambda self: x11.ARRANGEMENTS["kwin:sid" if self.variant == "sid" else "kwin"])
     only_mode = property(lambda self: None if self.variant == "sid" else "1024x768@60")
@@ -66,7 +67,8 @@ class Driver(x11.Driver):
         outputs, args = self.outputs(), []
         for name, size, place, *how in (o.split() for o in self.layout(width, height, rate).split(" | ")):
             how = {"x": "1", "t": "normal", "=": "none", **{h[0]: h[1:] for h in how}}
-            hz = rate if size == "%dx%d" % (width, height) else 60  # one of the device's size at its rate too
+            # An output of the device's size at its rate too.
+            hz = rate if size == "%dx%d" % (width, height) else 60
             size = tuple(map(int, size.split("x")))
             mode = min((m for m in outputs[name]["modes"] if m[1:3] == size), key=lambda m: abs(m[3] - hz))
             keys = ["mode.%d" % mode[0], "position." + place, "scale." + how["x"], "rotation." + how["t"]]

@@ -12,12 +12,14 @@ import x11
 
 class Driver(x11.Driver):
     no_service = True
-    arrangements = [""]  # its own outputs only
+    # Its own outputs only.
+    arrangements = [""]
     no_service_message = ("Vistrel", r"this Wayland session offers no display configuration service that vistrel "
                                      r'can use \(looked for kde_output_management_v2 and zwlr_output_manager_v1 on '
                                      r'the Wayland display "vistrel-e2e", and for org\.gnome\.Mutter\.DisplayConfig '
                                      r"on the session bus.*\)")
-    modes = list  # no service, no list: any output.txt differs from none
+    # No service, no list: any output.txt differs from none.
+    modes = list
 
     def __enter__(self):
         super().__enter__()

@@ -33,7 +33,8 @@ def as_service_does(case, driver):
     if on is None or case.arrangement not in driver.arrangements:
         return None
     case, only = dataclasses.replace(case, **on), driver.only_mode
-    if only:  # the device lists one mode, the one in force: any other is refused
+    # The device lists one mode, the one in force: any other is refused.
+    if only:
         refused = case.status == 0 and case.mode_after not in (None, only) and not case.together
         case = dataclasses.replace(case, mode=only, **(dict(status=3, mode_after=None) if refused else {}))
     if not driver.no_service:
@@ -87,7 +88,8 @@ def check(case, driver, status, message, saved_before):
     replaced = (str(width), str(height), "32", str(round(rate)))
     # A change saves the mode it replaced; anything else keeps the saved mode.
     expected = case.saved_after if case.saved_after != RULED else replaced if case.mode_after else saved_before
-    if case.together:  # runs at the same time leave saved, whole, a mode in force before or one they ask for
+    # Runs at the same time leave saved, whole, a mode in force before or one they ask for.
+    if case.together:
         expected = [replaced, case.saved] + [tuple(a[i][1:] for i in (1, 0, 2, 3)) for a in case.args if len(a) == 5]
     checks = [("exit status", status, status == case.status, case.status),
               ("message", message, said(message, case.message), case.message),

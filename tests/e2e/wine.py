@@ -20,7 +20,8 @@ KEY = r"HKEY_CURRENT_USER\Software\Quendrel"
 
 
 class Driver(x11.Driver):
-    rate_tolerance = 0.5  # Hz: Wine chooses among rates by whole Hz
+    # Wine chooses among rates by whole Hz.
+    rate_tolerance = 0.5
     arrangements = {"": x11.ARRANGEMENTS["x11"][""]}  # the device alone
 
     def __enter__(self):
@@ -29,7 +30,8 @@ class Driver(x11.Driver):
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         subprocess.run(["wineboot", "-i"], env=self.env, check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=300)
-        subprocess.run(["wineserver", "-p"], env=self.env)  # one server for every run, if none runs yet
+        # One server for every run, if none runs yet.
+        subprocess.run(["wineserver", "-p"], env=self.env)
         self.program_dir = os.path.join(self.work, "prefix", "drive_c", "Vistrel -restore")
         os.makedirs(self.program_dir)
         shutil.copy(self.command[0], os.path.join(self.program_dir, "vistrel.exe"))

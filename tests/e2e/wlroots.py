@@ -23,7 +23,8 @@ CONFIGS = {"phoc": "[core]\nplugins =\nxwayland = false\n", "sway": "xwayland di
 
 
 class Driver(x11.Driver):
-    rate_tolerance = 0.0005  # custom modes are read back exactly, in mHz
+    # Custom modes are read back exactly, in mHz.
+    rate_tolerance = 0.0005
     # Each head as "NAME SIZE X,Y [tTRANSFORM] [xSCALE]", the device's SIZE {m}.
     arrangements = x11.ARRANGEMENTS["wlroots"]
     bus = None
@@ -34,7 +35,8 @@ class Driver(x11.Driver):
         config = os.path.join(self.work, "compositor.conf")
         with open(config, "w") as f:
             f.write(CONFIGS.get(compositor, CONFIGS["phoc"]))
-        user = 65534 if compositor == "wayfire" else None  # it refuses root: the test's folder is its own
+        # Wayfire refuses root: the test's folder is its own.
+        user = 65534 if compositor == "wayfire" else None
         if user:
             os.chown(self.work, user, user)
         env = dict(WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1",
@@ -46,7 +48,8 @@ class Driver(x11.Driver):
         if not self.suite:
             self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=%s/bus" % self.work
             self.bus = gnome.start("", self.work, ["--headless", "--virtual-monitor", "800x600"], {})
-        if compositor == "labwc":  # it moves a head put on another aside: no clones; 1.2 is 1.19921875 there
+        # labwc moves a head put on another aside: no clones; 1.2 is 1.19921875 there.
+        if compositor == "labwc":
             self.arrangements = {k: v for k, v in self.arrangements.items() if k in ("", "scale 1.75")}
         return self
 
@@ -54,7 +57,8 @@ class Driver(x11.Driver):
         chroot.stop(self.compositor)
         self.bus and chroot.stop(self.bus)
 
-    def socket(self):  # its socket's path, once it listens
+    # The compositor's socket, once it listens.
+    def socket(self):
         return glob.glob(self.work + "/wayland-[0-9]")
 
     def heads(self, *args):
@@ -67,7 +71,8 @@ class Driver(x11.Driver):
     def set_mode(self, width, height, rate):
         args, device = [], "%dx%d" % (width, height)
         for name, size, place, *how in (head.split() for head in self.layout(width, height, rate).split(" | ")):
-            how = {"t": "normal", "x": "1", **{h[0]: h[1:] for h in how}}  # a clone at the device's rate too
+            # A clone at the device's rate too.
+            how = {"t": "normal", "x": "1", **{h[0]: h[1:] for h in how}}
             args += ["--output", name, "--custom-mode", size + "@%gHz" % rate * (size == device), "--pos", place,
                      "--transform", how["t"], "--scale", how["x"]]
         self.heads(*args)
@@ -78,7 +83,8 @@ class Driver(x11.Driver):
         size, rate = heads["HEADLESS-2"][0].split()[1], heads["HEADLESS-2"][1]
         return (*map(int, size.split("x")), rate), [head for head, _ in heads.values()]
 
-    def modes(self):  # a virtual head lists only its mode in force
+    # A virtual head lists only its mode in force.
+    def modes(self):
         width, height, rate = self.shown()[0]
         return [(width, height, 32, rate)]
 

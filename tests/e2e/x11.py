@@ -41,9 +41,11 @@ def stop_xserver(server):
 
 
 class Driver:
-    rate_tolerance = 0.05  # Hz: 59.94 and 60.00 differ, 75.02 is 75
+    # In Hz: 59.94 and 60.00 differ, 75.02 is 75.
+    rate_tolerance = 0.05
     no_service = False
-    only_mode = None  # the one mode the device lists, where it lists one
+    # The one mode the device lists, where it lists one.
+    only_mode = None
     # The arrangements as the outputs' "NAME SIZE X,Y", the device's {m} (its
     # size {w}x{h}). DUMMY0, the primary, is the device; DUMMY1 and DUMMY2 are
     # outputs added beside it.
@@ -131,7 +133,8 @@ class Driver:
         self.held = saved
         shutil.rmtree(os.path.dirname(self.folder), ignore_errors=True)
         os.makedirs(os.path.dirname(self.folder))
-        if saved == "unwritable":  # a file where the folder should be
+        # A file where the folder should be.
+        if saved == "unwritable":
             return open(self.folder, "w").close()
         if saved:
             os.mkdir(self.folder)
@@ -154,7 +157,8 @@ class Driver:
         values = dict(re.findall(r"^(\w+)=(.*)$", section[1], re.M)) if section else {}
         return tuple(map(values.get, KEYS)) if section else None
 
-    def output(self, *command):  # what a command that reads or sets the service writes
+    # What a command that reads or sets the service writes.
+    def output(self, *command):
         return subprocess.run(command, env=self.env, check=True, capture_output=True, text=True, timeout=60).stdout
 
     def xrandr(self, *args):
