@@ -87,8 +87,7 @@ class Driver(x11.Driver):
         listing = self.wine("reg", "query", KEY + r"\Restore", check=False)
         values = {k: v if t == "REG_SZ" else int(v, 16)
                   for k, t, v in re.findall(r"^\s+(Old\w+)\s+(REG_\w+)\s+(\S*)", listing, re.M)}
-        entries = tuple(values.get(key) for key in KEYS)
-        return None if entries == (None,) * 4 else entries
+        return tuple(map(values.get, KEYS)) if values else None
 
 
 CASES = [

@@ -61,27 +61,25 @@ class Driver(x11.Driver):
     def socket(self):
         return glob.glob(self.work + "/wayland-[0-9]")
 
-    def heads(self, *args):
-        # Each head as the arrangements write it, and its rate in Hz (0: none), after wlr-randr `args`.
-        text = chroot.run(self.suite, self.work, ["wlr-randr", *args], {"WAYLAND_DISPLAY": self.env["WAYLAND_DISPLAY"]})
-        return {name: ("%s %sx%s %s,%s" % (name, w, h, x, y) + (" t" + turn) * (turn != "normal")
-                       + " x%g" % round(float(scale), 2) * (float(scale) != 1), float(hz or 0))
-                for name, w, h, hz, x, y, turn, scale in re.findall(HEAD, text, re.M | re.S)}
+    def wlr_randr(self, *args):
+        return chroot.run(self.suite, self.work, ["wlr-randr", *args], {"WAYLAND_DISPLAY": self.env["WAYLAND_DISPLAY"]})
 
     def set_mode(self, width, height, rate):
         args, device = [], "%dx%d" % (width, height)
         for name, size, place, *how in (head.split() for head in self.layout(width, height, rate).split(" | ")):
-            # A clone at the device's rate too.
             how = {"t": "normal", "x": "1", **{h[0]: h[1:] for h in how}}
+            # A clone at the device's rate too.
             args += ["--output", name, "--custom-mode", size + "@%gHz" % rate * (size == device), "--pos", place,
                      "--transform", how["t"], "--scale", how["x"]]
-        self.heads(*args)
+        self.wlr_randr(*args)
 
     def shown(self):
-        # HEADLESS-2's mode, and each head as the arrangements write it.
-        heads = self.heads()
-        size, rate = heads["HEADLESS-2"][0].split()[1], heads["HEADLESS-2"][1]
-        return (*map(int, size.split("x")), rate), [head for head, _ in heads.values()]
+        # HEADLESS-2's mode (a rate of 0: none), and each head as the arrangements write it.
+        heads = re.findall(HEAD, self.wlr_randr(), re.M | re.S)
+        device = next((int(w), int(h), float(hz or 0)) for name, w, h, hz, *_ in heads if name == "HEADLESS-2")
+        return device, ["%s %sx%s %s,%s" % (name, w, h, x, y) + (" t" + turn) * (turn != "normal")
+                        + " x%g" % round(float(scale), 2) * (float(scale) != 1)
+                        for name, w, h, _, x, y, turn, scale in heads]
 
     # A virtual head lists only its mode in force.
     def modes(self):
