@@ -20,7 +20,7 @@ MODES = "the service's list"
 # The mode in force before a run, unless a row says otherwise.
 START = "1280x1024@75"
 
-NUMERIC = ["-768", "-1024", "-32", "-60", "-1"]
+NUMERIC = "-768 -1024 -32 -60 -1".split()
 # A saved mode that rows expect to be kept.
 OLD = ("800", "600", "32", "60")
 # The usage warning: its title, and its text exactly as usage.txt holds it.
@@ -69,23 +69,23 @@ CASES = [
     Case("four values: the index error, nothing saved", NUMERIC[:4], status=1,
          message=r"the numeric command needs 5 values \(-height -width -depth -refreshrate -monitor\), got 4"),
     Case("height before width, read up to a non-digit, halves to even; the monitor unused",
-         ["-767.5", "-1024.5abc", "-32", "-60.4", "-9x"], mode_after="1024x768@60"),
-    Case("a value beyond single precision is reported", ["-768", "-1e39", "-32", "-60", "-1"], status=1,
+         "-767.5 -1024.5abc -32 -60.4 -9x".split(), mode_after="1024x768@60"),
+    Case("a value beyond single precision is reported", "-768 -1e39 -32 -60 -1".split(), status=1,
          message=r"the width -1e39: .*beyond the range of single precision"),
-    Case("a depth beyond 16 bits abandons the change, the saved mode kept", ["-768", "-1024", "-40000", "-60", "-1"],
+    Case("a depth beyond 16 bits abandons the change, the saved mode kept", "-768 -1024 -40000 -60 -1".split(),
          status=3),
     # Modes the display lacks, and how a mode is chosen.
     # wlroots' heads are virtual: they take any size and rate as a custom mode.
-    Case("a size the display lacks is refused; with nothing saved, nothing is", ["-769", "-1024", "-32", "-60", "-1"],
+    Case("a size the display lacks is refused; with nothing saved, nothing is", "-769 -1024 -32 -60 -1".split(),
          saved=None, status=3, on={"wlroots": dict(status=0, mode_after="1024x769@60")}),
-    Case("a rate the size lacks is refused, the saved mode kept", ["-768", "-1024", "-32", "-85", "-1"], status=3,
+    Case("a rate the size lacks is refused, the saved mode kept", "-768 -1024 -32 -85 -1".split(), status=3,
          on={"wlroots": dict(status=0, mode_after="1024x768@85")}),
-    Case("another depth is refused", ["-768", "-1024", "-16", "-60", "-1"], status=3,
+    Case("another depth is refused", "-768 -1024 -16 -60 -1".split(), status=3,
          on={"wine": dict(status=0, mode_after="1024x768@60")}),
-    Case("the nearest rate wins where several round alike", ["-480", "-640", "-32", "-60", "-1"],
+    Case("the nearest rate wins where several round alike", "-480 -640 -32 -60 -1".split(),
          # Mutter lists no mode under 800x480.
          mode_after="640x480@60.00", on={"gnome": None}),
-    Case("a rate is matched as it rounds: 56 is 56.25", ["-600", "-800", "-32", "-56", "-1"],
+    Case("a rate is matched as it rounds: 56 is 56.25", "-600 -800 -32 -56 -1".split(),
          mode_after="800x600@56.25", on={"wlroots": dict(mode_after="800x600@56")}),
     # KWin's and Mutter 51's virtual monitors' one mode; a virtual head's rate 0 is none, which its compositor
     # chooses: 60 Hz up to wlroots 0.15.
@@ -123,8 +123,8 @@ CASES = [
          saved_after=("1024", "768", "32", "75"),
          on={"wine": None, "kwin": None, "kwin:sid": {}, "gnome:sid": None}),
     # Runs at the same time take turns: the saved mode stays one mode.
-    Case("runs at the same time", [NUMERIC, ["-restore"], ["-600", "-800", "-32", "-60", "-1"], ["-RESTORE"],
-                                   ["-480", "-640", "-32", "-60", "-1"], NUMERIC, ["-restore"], ["-restore"]],
+    Case("runs at the same time", [NUMERIC, ["-restore"], "-600 -800 -32 -60 -1".split(), ["-RESTORE"],
+                                   "-480 -640 -32 -60 -1".split(), NUMERIC, ["-restore"], ["-restore"]],
          together=True, saved=("1280", "1024", "32", "75"),
          on={"wine": None}),
 ]

@@ -29,7 +29,7 @@ SESSION = 'dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" 
 def start(suite, work, how, env, log=subprocess.DEVNULL, net=True):
     # Starts Mutter (`how`: how it shows its monitors) in `suite`'s chroot on
     # the bus at `work`/bus, its own, and returns once its service answers.
-    command = ["sh", "-c", SESSION, "sh", *how, "--wayland", "--no-x11", "--wayland-display", "vistrel-e2e"]
+    command = ["sh", "-c", SESSION, "sh", *how.split(), "--wayland", "--no-x11", "--wayland-display", "vistrel-e2e"]
     bus = "unix:path=%s/bus" % work
     ready = lambda: not subprocess.run(["busctl", "--address=" + bus, "status", SERVICE],  # noqa: E731
                                        capture_output=True).returncode
@@ -61,7 +61,7 @@ class Driver(x11.Driver):
         self.server, env["DISPLAY"] = (None, "") if headless else x11.start_xserver(self.env)
         # A nested one runs in the host's network, for the X socket.
         with open(self.work + "/mutter.log", "w") as log:
-            self.mutter = start(self.variant, self.work, (HEADLESS if headless else "--nested").split(), env, log,
+            self.mutter = start(self.variant, self.work, HEADLESS if headless else "--nested", env, log,
                                 net=not self.server)
         return self
 
@@ -113,6 +113,6 @@ CASES = [
     Case("a default scale follows the mode", NUMERIC, mode="2560x1600@60", arrangement="scale 2",
          mode_after="1024x768@60"),
     # A chosen scale stays as the new mode lists it: 1.5 is 1.497 at 1280x1024.
-    Case("a chosen fractional scale stays", ["-1024", "-1280", "-32", "-75", "-1"], mode="1920x1200@60",
+    Case("a chosen fractional scale stays", "-1024 -1280 -32 -75 -1".split(), mode="1920x1200@60",
          arrangement="fractional", mode_after="1280x1024@75"),
 ]

@@ -47,7 +47,7 @@ class Driver(x11.Driver):
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         if not self.suite:
             self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=%s/bus" % self.work
-            self.bus = gnome.start("", self.work, ["--headless", "--virtual-monitor", "800x600"], {})
+            self.bus = gnome.start("", self.work, "--headless --virtual-monitor 800x600", {})
         # labwc moves a head put on another aside: no clones; 1.2 is 1.19921875 there.
         if compositor == "labwc":
             self.arrangements = {k: v for k, v in self.arrangements.items() if k in ("", "scale 1.75")}
@@ -108,6 +108,6 @@ CASES = [
     # Layout sizes as the compositor's: 1.2 is 1.19921875 in the protocol; a scaled width is truncated.
     Case("a neighbour beside a device at scale 1.2", NUMERIC, mode="1280x720@60", arrangement="scale 1.2",
          mode_after="1024x768@60"),
-    Case("a neighbour beside a device at scale 1.75", ["-1080", "-1920", "-32", "-60", "-1"],
+    Case("a neighbour beside a device at scale 1.75", "-1080 -1920 -32 -60 -1".split(),
          mode="2560x1440@60", arrangement="scale 1.75", mode_after="1920x1080@60"),
 ]
