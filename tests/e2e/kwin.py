@@ -89,9 +89,9 @@ class Driver(x11.Driver):
     def modes(self):
         return [(width, height, 32, rate) for _, width, height, rate in self.outputs()["Virtual-0"]["modes"]]
 
-    def run_while_the_server_goes(self, args):
-        # Another client removes the mode asked for (800x600 at 60 Hz, the third custom mode) while the program waits.
-        return self.run_holding_the_store(args, self.env, lambda: self.doctor("output.Virtual-0.removeCustomMode.2"))
+    def meanwhile(self):
+        # Another client removes the mode asked for (800x600 at 60 Hz, the third custom mode).
+        return lambda: self.doctor("output.Virtual-0.removeCustomMode.2"), self.env
 
 
 CASES = [

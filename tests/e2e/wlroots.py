@@ -94,9 +94,9 @@ class Driver(x11.Driver):
         finally:
             os.killpg(self.compositor.pid, signal.SIGCONT)
 
-    def run_while_the_server_goes(self, args):
-        # Another client changes the device's rate while the program waits.
-        return self.run_holding_the_store(args, self.env, lambda: self.set_mode(1280, 1024, 60))
+    def meanwhile(self):
+        # Another client changes the device's rate.
+        return lambda: self.set_mode(1280, 1024, 60), self.env
 
 
 CASES = [

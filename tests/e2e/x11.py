@@ -69,39 +69,40 @@ class Driver:
         stop_xserver(self.server)
 
     def run(self, args, env):
-        if self.held == "pipe":
-            return self.run_while_the_server_goes(args)
-        if self.held == "locked":
-            return self.run_after_another(args)
+        if self.held in ("pipe", "locked"):
+            return self.run_held(args, *(self.pipe() if self.held == "pipe" else self.lock()))
         result = subprocess.run([*self.command, *args], env=dict(self.env, **env), cwd=self.cwd, capture_output=True,
                                 timeout=60)
         return result.returncode, self.message(result.stderr.decode(errors="replace"))
 
-    def run_while_the_server_goes(self, args):
-        # The program reads the display of a server of its own, which goes
-        # away before the program goes on.
+    def meanwhile(self):
+        # What changes the display while the program waits on the store, and
+        # the program's environment: here it reads the display of a server of
+        # its own, which goes away.
         server, display = start_xserver(self.env)
-        return self.run_holding_the_store(args, dict(self.env, DISPLAY=display), lambda: stop_xserver(server))
+        return lambda: stop_xserver(server), dict(self.env, DISPLAY=display)
 
-    def run_holding_the_store(self, args, env, meanwhile):
+    def pipe(self):
         # The settings file is a named pipe: the program waits in its first
-        # read of the store, after it read the display, while `meanwhile` runs.
+        # read of the store, after it read the display, while meanwhile()
+        # changes the display; then it reads OLD. There is a reader once the
+        # program opens the pipe; before, the open fails.
+        change, env = self.meanwhile()
+
         def go_on(pipe):
-            meanwhile()
+            change()
             if pipe is not None:
                 os.write(pipe, store(OLD).encode())
                 os.close(pipe)
-        # There is a reader once the program opens the pipe; before, the open fails.
-        return self.run_held(args, env, lambda _: os.open(self.settings, os.O_WRONLY | os.O_NONBLOCK), go_on)
+        return env, lambda _: os.open(self.settings, os.O_WRONLY | os.O_NONBLOCK), go_on
 
-    def run_after_another(self, args):
+    def lock(self):
         # Another run holds the store's turn and changes the mode to 1024x768
         # at 75 Hz once the program waits for its turn; then lets it go on.
         folder = os.open(self.folder, os.O_RDONLY)
         fcntl.flock(folder, fcntl.LOCK_EX)
         waiting = lambda pid: re.search(r"^\d+: -> FLOCK +ADVISORY +WRITE +%d " % pid, open("/proc/locks").read(), re.M)
-        return self.run_held(args, self.env, waiting,
-                             lambda _: (self.no_service or self.set_mode(1024, 768, 75), os.close(folder)))
+        return self.env, waiting, lambda _: (self.no_service or self.set_mode(1024, 768, 75), os.close(folder))
 
     def run_held(self, args, env, waits, go_on):
         # Runs the program until `waits(pid)` says it waits, then calls
