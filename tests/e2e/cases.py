@@ -24,7 +24,7 @@ NUMERIC = "-768 -1024 -32 -60 -1".split()
 # A saved mode that rows expect to be kept.
 OLD = ("800", "600", "32", "60")
 # The usage warning: its title, and its text exactly as usage.txt holds it.
-with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "usage.txt"), newline="") as usage:
+with open(os.path.dirname(os.path.abspath(__file__)) + "/usage.txt", newline="") as usage:
     USAGE = ("ERROR: Vistrel ", re.escape(usage.read()))
 
 

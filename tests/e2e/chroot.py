@@ -32,7 +32,7 @@ def root(suite):
 
 def make(suite):
     target = root(suite)
-    if os.path.exists(os.path.join(target, ".ready")):
+    if os.path.exists(target + "/.ready"):
         return
     building = target + ".new"
     shutil.rmtree(building, ignore_errors=True)
@@ -52,7 +52,7 @@ def make(suite):
     except subprocess.CalledProcessError:
         # The log's last line says why: a mirror that cannot be reached, ...
         raise SystemExit("chroot: making Debian %s failed: %s" % (suite, open(log.name).read().strip()[-300:]))
-    open(os.path.join(building, ".ready"), "w").close()
+    open(building + "/.ready", "w").close()
     os.rename(building, target)
 
 

@@ -34,7 +34,7 @@ class Driver(x11.Driver):
         bus = "unix:path=%s/bus" % self.work
         self.inner = dict(DBUS_SESSION_BUS_ADDRESS=bus, WAYLAND_DISPLAY=SOCKET, QT_QPA_PLATFORM="wayland",
                           KSCREEN_BACKEND_INPROCESS="1")
-        self.env.update(WAYLAND_DISPLAY=os.path.join(self.work, SOCKET), DBUS_SESSION_BUS_ADDRESS=bus)
+        self.env.update(WAYLAND_DISPLAY=self.work + "/" + SOCKET, DBUS_SESSION_BUS_ADDRESS=bus)
         # A copy named kwin_wayland: the installed one carries a file capability that root here cannot be given.
         kwin = shutil.copy(chroot.root(self.variant) + "/usr/bin/kwin_wayland", self.work)
         self.bus = self.start(["dbus-daemon", "--session", "--nofork", "--address=" + bus], self.work + "/bus")
@@ -87,7 +87,7 @@ class Driver(x11.Driver):
         return outputs["Virtual-0"]["shown"][1:], shown
 
     def modes(self):
-        return [(width, height, 32, rate) for _, width, height, rate in self.outputs()["Virtual-0"]["modes"]]
+        return [(*mode[1:3], 32, mode[3]) for mode in self.outputs()["Virtual-0"]["modes"]]
 
     def meanwhile(self):
         # Another client removes the mode asked for (800x600 at 60 Hz, the third custom mode).

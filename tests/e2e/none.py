@@ -24,12 +24,12 @@ class Driver(x11.Driver):
         super().__enter__()
         self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e")
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)  # nor a session bus
-        log, xwayland = os.path.join(self.work, "weston.log"), ["--xwayland"] * (self.variant == "xwayland")
+        log, xwayland = self.work + "/weston.log", ["--xwayland"] * (self.variant == "xwayland")
         open(log, "w").close()
         self.weston = chroot.start("", self.work, ["weston", "--backend=headless-backend.so", "--socket=vistrel-e2e",
                                                    "--log=" + log, *xwayland], self.env,
                                    lambda: "listening on display" in open(log).read() if xwayland
-                                   else os.path.exists(os.path.join(self.work, "vistrel-e2e")))
+                                   else os.path.exists(self.work + "/vistrel-e2e"))
         if xwayland:
             self.env["DISPLAY"] = re.search(r"listening on display (:\d+)", open(log).read())[1]
             del self.env["WAYLAND_DISPLAY"]

@@ -50,7 +50,7 @@ def prepare(case, driver):
     if not driver.no_service:
         driver.arrangement = case.arrangement
         driver.set_mode(*parse_mode(case.mode))
-    path, elsewhere = os.path.join(driver.program_dir, "output.txt"), os.path.join(driver.work, "elsewhere")
+    path, elsewhere = driver.program_dir + "/output.txt", driver.work + "/elsewhere"
     subprocess.run(["rm", "-rf", path], check=True)
     if case.listfile in ("junk", "link"):
         with open(path if case.listfile == "junk" else elsewhere, "w") as f:
@@ -58,12 +58,12 @@ def prepare(case, driver):
     if case.listfile == "link":
         os.symlink(elsewhere, path)
     elif case.listfile == "folder":
-        os.makedirs(os.path.join(path, "inside"))
+        os.makedirs(path + "/inside")
 
 
 def list_file(driver):
     # What output.txt holds: MODES when it is exactly the service's list.
-    path = os.path.join(driver.program_dir, "output.txt")
+    path = driver.program_dir + "/output.txt"
     if os.path.islink(path) or not os.path.isfile(path):
         return "a link" if os.path.islink(path) else "folder" if os.path.isdir(path) else None
     with open(path, "rb") as f:
@@ -103,7 +103,7 @@ def check(case, driver, status, message, saved_before):
         near = mode[:2] == (width, height) and abs(mode[2] - rate) <= driver.rate_tolerance
         checks.append(("mode in force", mode, near, case.mode_after or case.mode))
     if case.listfile == "link":
-        text = open(os.path.join(driver.work, "elsewhere")).read()
+        text = open(driver.work + "/elsewhere").read()
         checks.append(("the file that output.txt linked to", text, text == "must stay as it is\n", "untouched"))
     return ["%s %r, expected %r" % (what, got, wanted) for what, got, ok, wanted in checks if not ok]
 

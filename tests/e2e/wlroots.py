@@ -32,7 +32,7 @@ class Driver(x11.Driver):
     def __enter__(self):
         self.variant = self.variant or "phoc"
         compositor, _, self.suite = self.variant.partition("-")
-        config = os.path.join(self.work, "compositor.conf")
+        config = self.work + "/compositor.conf"
         with open(config, "w") as f:
             f.write(CONFIGS.get(compositor, CONFIGS["phoc"]))
         # Wayfire refuses root: the test's folder is its own.

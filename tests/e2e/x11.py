@@ -15,10 +15,11 @@ import time
 
 from cases import Case, NUMERIC, OLD
 
-WITH_XSERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "xserver", "with-xserver")
+HERE = os.path.dirname(os.path.abspath(__file__))
+WITH_XSERVER = HERE + "/../../tools/xserver/with-xserver"
 KEYS = ("OldWidth", "OldHeight", "OldBPP", "OldRefresh")
 # The arrangements of monitors that rows name, for each driver that can set them.
-with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "arrangements.json")) as arrangements:
+with open(HERE + "/arrangements.json") as arrangements:
     ARRANGEMENTS = json.load(arrangements)
 
 
@@ -53,12 +54,12 @@ class Driver:
 
     def __init__(self, program, work, variant=""):
         self.variant = variant
-        self.work, self.program_dir = work, os.path.join(work, "program")
+        self.work, self.program_dir = work, work + "/program"
         os.mkdir(self.program_dir)
         self.command, self.cwd = [shutil.copy(program, self.program_dir)], work
-        self.folder = os.path.join(work, "config", "Quendrel")
-        self.settings = os.path.join(self.folder, "settings.ini")
-        self.env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(work, "config"))
+        self.folder = work + "/config/Quendrel"
+        self.settings = self.folder + "/settings.ini"
+        self.env = dict(os.environ, XDG_CONFIG_HOME=work + "/config")
 
     def __enter__(self):
         self.server, self.env["DISPLAY"] = start_xserver(self.env)
