@@ -66,8 +66,7 @@ def list_file(driver):
     path = driver.program_dir + "/output.txt"
     if os.path.islink(path) or not os.path.isfile(path):
         return "a link" if os.path.islink(path) else "folder" if os.path.isdir(path) else None
-    with open(path, "rb") as f:
-        data = f.read()
+    data = open(path, "rb").read()
     expected = b"".join(b"%dx%dx%d Bits @ %d Hz\r\n" % (*m[:3], m[3] + 0.5) for m in driver.modes())
     return MODES if data == expected and expected else data[:300]
 
