@@ -3,8 +3,8 @@
 #
 # A row gives the command line, the display and the store before the run, and
 # what must hold after it: the exit status, the mode in force, the saved
-# entries, output.txt and the message the user saw (a (title, text) pair whose
-# text is a regular expression; the Linux program prints message boxes as
+# entries, output.txt and the message the user saw (a title and a text that
+# is a regular expression; the Linux program prints message boxes as
 # "title" and "text" lines and error reports as "vistrel: text"). `on` says
 # what a service must do instead where it cannot do what the row says. A row
 # may name an arrangement of monitors: it runs where the driver can set it.
@@ -13,34 +13,45 @@ import os
 import re
 from dataclasses import dataclass, field
 
-RULED = "as the program's rule says"  # the saved entries after: the mode a change replaced, else as before
-MODES = "the service's list"  # output.txt after: every mode the service lists
-START = "1280x1024@75"        # the mode in force before a run, unless a row says otherwise
+# The saved entries after: the mode a change replaced, else as before.
+RULED = "as the program's rule says"
+# output.txt after: every mode the service lists.
+MODES = "the service's list"
+# The mode in force before a run, unless a row says otherwise.
+START = "1280x1024@75"
 
-NUMERIC = ["-768", "-1024", "-32", "-60", "-1"]
-OLD = ("800", "600", "32", "60")  # a saved mode that rows expect to be kept
+NUMERIC = "-768 -1024 -32 -60 -1".split()
+# A saved mode that rows expect to be kept.
+OLD = ("800", "600", "32", "60")
 # The usage warning: its title, and its text exactly as usage.txt holds it.
-with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "usage.txt"), newline="") as usage:
+with open(os.path.dirname(os.path.abspath(__file__)) + "/usage.txt", newline="") as usage:
     USAGE = ("ERROR: Vistrel ", re.escape(usage.read()))
 
 
+# A row's fields: the arguments (for `together`, one list per run, all started at once); the mode
+# in force before (`mode`) and after (`mode_after`, None: the mode before); the saved entries before
+# (4 texts, None where absent; None: no store; "unwritable"; "pipe": read while the display goes;
+# "locked": OLD, another run's turn) and after; output.txt before (None, "junk", "folder" or "link")
+# and after (None: no file, MODES or "folder"); the message, as (title, text pattern), the pattern
+# alone of an error report (titled "Vistrel"), or None for nothing said; the monitors before by
+# name ("": the driver's own); and in `on`, by driver name or DRIVER:VARIANT, the fields that
+# service needs instead (None: the row does not run there).
 @dataclass
 class Case:
     name: str
-    args: list                # the arguments; for `together`, one list per run
-    mode: str = START         # the mode in force before
-    saved: object = OLD       # the entries before: 4 texts (None: absent), None: no store, "unwritable",
-                              # "pipe" (read while the display goes), "locked" (OLD, another run's turn)
-    listfile: str = None      # output.txt before: None, "junk", "folder" or "link"
+    args: list
+    mode: str = START
+    saved: object = OLD
+    listfile: str = None
     status: int = 0
-    mode_after: str = None    # None: the mode before
+    mode_after: str = None
     saved_after: object = RULED
-    output: object = None     # output.txt after: None (no file), MODES, or "folder"
-    message: tuple = None     # (title, text pattern); None: nothing said
-    together: bool = False    # the runs of `args` all start at once
-    arrangement: str = ""     # the monitors before, by name; "": the driver's own
+    output: object = None
+    message: tuple = None
+    together: bool = False
+    arrangement: str = ""
     env: dict = field(default_factory=dict)
-    on: dict = field(default_factory=dict)  # driver name (or DRIVER:VARIANT) -> fields that service needs instead
+    on: dict = field(default_factory=dict)
 
 
 CASES = [
@@ -48,55 +59,52 @@ CASES = [
     Case("no argument: the usage warning", [], status=2, message=USAGE),
     Case("a lone dash ends the reading: the usage warning", ["-restore", "-"], status=2, message=USAGE),
     Case("quoted -restore is no argument", ['"-restore"'], status=2, message=USAGE),
-    Case("-restores names no command: silent", ["-restores"], status=2),
+    # A line feed is no separator, and a word that only starts with one names no command.
+    Case("-restore and a line feed names no command: silent", ["-restore\n"], status=2),
     Case("--output is the word -output: silent", ["--output"], status=2),
-    Case("a line feed is no separator: silent", ["-output\n"], status=2),
     Case("a tab separates like a blank", ["-768\t-1024", "-32", "-60", "-1"], mode_after="1024x768@60",
-         on={"wine": dict(status=2, mode_after=None)}),  # Wine quotes it: '"-768' '-1024"'
+         # Wine quotes it: '"-768' '-1024"'.
+         on={"wine": dict(status=2, mode_after=None)}),
     # The numeric command and the restore command.
-    Case("height before width; the mode in force is saved", ["-768", "-1024", "-32", "-60", "-9"],
-         mode_after="1024x768@60"),
-    Case("-RESTORE goes back and saves the mode it leaves", ["-RESTORE", "-768"], mode="1024x768@60",
-         saved=("1280", "1024", "32", "75"), mode_after="1280x1024@75"),
     Case("four values: the index error, nothing saved", NUMERIC[:4], status=1,
-         message=("Vistrel", r"the numeric command needs 5 values \(-height -width -depth -refreshrate "
-                             r"-monitor\), got 4")),
-    Case("values after the first are read up to a non-digit; halves round to even",
-         ["-767.5", "-1024.5abc", "-32", "-60.4", "-x"], mode_after="1024x768@60"),
-    Case("a value beyond single precision is reported", ["-768", "-1e39", "-32", "-60", "-1"], status=1,
-         message=("Vistrel", r"the width -1e39: .*beyond the range of single precision")),
-    Case("a depth beyond 16 bits abandons the change, the saved mode kept", ["-768", "-1024", "-40000", "-60", "-1"],
+         message=r"the numeric command needs 5 values \(-height -width -depth -refreshrate -monitor\), got 4"),
+    Case("height before width, read up to a non-digit, halves to even; the monitor unused",
+         "-767.5 -1024.5abc -32 -60.4 -9x".split(), mode_after="1024x768@60"),
+    Case("a value beyond single precision is reported", "-768 -1e39 -32 -60 -1".split(), status=1,
+         message=r"the width -1e39: .*beyond the range of single precision"),
+    Case("a depth beyond 16 bits abandons the change, the saved mode kept", "-768 -1024 -40000 -60 -1".split(),
          status=3),
     # Modes the display lacks, and how a mode is chosen.
     # wlroots' heads are virtual: they take any size and rate as a custom mode.
-    Case("a size the display lacks is refused; with nothing saved, nothing is", ["-769", "-1024", "-32", "-60", "-1"],
+    Case("a size the display lacks is refused; with nothing saved, nothing is", "-769 -1024 -32 -60 -1".split(),
          saved=None, status=3, on={"wlroots": dict(status=0, mode_after="1024x769@60")}),
-    Case("a rate the size lacks is refused, the saved mode kept", ["-768", "-1024", "-32", "-85", "-1"], status=3,
+    Case("a rate the size lacks is refused, the saved mode kept", "-768 -1024 -32 -85 -1".split(), status=3,
          on={"wlroots": dict(status=0, mode_after="1024x768@85")}),
-    Case("another depth is refused", ["-768", "-1024", "-16", "-60", "-1"], status=3,
+    Case("another depth is refused", "-768 -1024 -16 -60 -1".split(), status=3,
          on={"wine": dict(status=0, mode_after="1024x768@60")}),
-    Case("the nearest rate wins where several round alike", ["-480", "-640", "-32", "-60", "-1"],
-         mode_after="640x480@60.00", on={"gnome": None}),  # Mutter lists no mode under 800x480
-    Case("a rate is matched as it rounds: 56 is 56.25", ["-600", "-800", "-32", "-56", "-1"],
+    Case("the nearest rate wins where several round alike", "-480 -640 -32 -60 -1".split(),
+         # Mutter lists no mode under 800x480.
+         mode_after="640x480@60.00", on={"gnome": None}),
+    Case("a rate is matched as it rounds: 56 is 56.25", "-600 -800 -32 -56 -1".split(),
          mode_after="800x600@56.25", on={"wlroots": dict(mode_after="800x600@56")}),
     # KWin's and Mutter 51's virtual monitors' one mode; a virtual head's rate 0 is none, which its compositor
     # chooses: 60 Hz up to wlroots 0.15.
-    Case("-restore of rate 0: the size's preferred mode, else its first", ["-restore"],
-         saved=("1024", "768", "32", "0"), mode_after="1024x768@75",
+    Case("-RESTORE of rate 0: the size's preferred mode, else its first; the mode it leaves saved",
+         ["-RESTORE", "-768"], saved=("1024", "768", "32", "0"), mode_after="1024x768@75",
          on={"kwin": dict(mode_after="1024x768@60"), "gnome:sid": dict(mode_after="1024x768@60"),
              "wlroots": dict(mode_after="1024x768@0"), "wlroots:phoc": dict(mode_after="1024x768@60")}),
     # Saved entries that cannot be restored.
     Case("-restore with nothing saved: the conversion error", ["-restore"], saved=None, status=1,
-         message=("Vistrel", r"there is no saved display mode to restore yet \(OldWidth is empty\)")),
+         message=r"there is no saved display mode to restore yet \(OldWidth is empty\)"),
     Case("-restore of an entry edited to a word names it", ["-restore"], saved=("1280", "tall", "32", "75"),
-         status=1, message=("Vistrel", r'the saved OldHeight cannot be restored: "tall" is not a number')),
+         status=1, message=r'the saved OldHeight cannot be restored: "tall" is not a number'),
     Case("-restore of a width no display has is refused", ["-restore"], saved=("-5", "480", "32", "60"), status=3),
     Case("a store that cannot be written abandons the change", NUMERIC, saved="unwritable", status=3),
     # The list file.
     Case("-Output lists every mode in order, replacing an earlier file; a word before it is dropped",
          ["verbose", "-Output", "-768"], listfile="junk", output=MODES),
     Case("output.txt a folder: the error report", ["-output"], listfile="folder", status=1, output="folder",
-         message=("Vistrel", r".*output\.txt.*")),
+         message=r".*output\.txt.*"),
     Case("output.txt a link: replaced, never written through", ["-output"], listfile="link", output=MODES,
          on={"wine": None}),
     # Monitors beyond one row: the driver checks the whole layout after, with the device in the mode after.
@@ -109,14 +117,14 @@ CASES = [
          mode_after="1024x768@60"),
     # A device too short for both monitors stacked beside it: refused.
     Case("no arrangement: refused", NUMERIC, mode="2560x1600@60", arrangement="two stacked beside", status=3,
-         message=("Vistrel", "no arrangement keeps the outputs .*")),
+         message="no arrangement keeps the outputs .*"),
     # A run waits for its turn before it reads the display: it saves the mode another run left.
     Case("a run takes its turn before it reads the display", NUMERIC, saved="locked", mode_after="1024x768@60",
          saved_after=("1024", "768", "32", "75"),
          on={"wine": None, "kwin": None, "kwin:sid": {}, "gnome:sid": None}),
     # Runs at the same time take turns: the saved mode stays one mode.
-    Case("runs at the same time", [NUMERIC, ["-restore"], ["-600", "-800", "-32", "-60", "-1"], ["-RESTORE"],
-                                   ["-480", "-640", "-32", "-60", "-1"], NUMERIC, ["-restore"], ["-restore"]],
+    Case("runs at the same time", [NUMERIC, ["-restore"], "-600 -800 -32 -60 -1".split(), ["-RESTORE"],
+                                   "-480 -640 -32 -60 -1".split(), NUMERIC, ["-restore"], ["-restore"]],
          together=True, saved=("1280", "1024", "32", "75"),
          on={"wine": None}),
 ]

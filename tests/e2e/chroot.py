@@ -18,6 +18,12 @@ PACKAGES = {
 }
 COMMON = "wayland-utils dbus-daemon dbus-bin procps util-linux"
 PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
+# Enters the chroot at $1 with the folder $2 at the same path inside, and the
+# system's file systems; its /tmp is a tmpfs of the namespace's own, so that
+# the folder's mount point leaves nothing behind.
+ENTER = ('set -e; for m in proc sys dev; do mount --rbind /$m "$1/$m"; done; '
+         'mount -t tmpfs -o mode=1777 tmpfs "$1/tmp"; mkdir -p "$1$2"; mount --bind "$2" "$1$2"; '
+         'root=$1; shift 2; exec chroot "$root" "$@"')
 
 
 def root(suite):
@@ -26,7 +32,7 @@ def root(suite):
 
 def make(suite):
     target = root(suite)
-    if os.path.exists(os.path.join(target, ".ready")):
+    if os.path.exists(target + "/.ready"):
         return
     building = target + ".new"
     shutil.rmtree(building, ignore_errors=True)
@@ -34,34 +40,35 @@ def make(suite):
     log = open(os.path.join(CACHE, suite + ".log"), "w")
     run = lambda *command: subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, check=True)  # noqa: E731
     try:
-        run("debootstrap", "--variant=minbase", suite, building)  # from Debian's own mirror
-        with open(building + "/etc/apt/apt.conf.d/99vistrel", "w") as f:  # sid's Release outlives its date
+        # From Debian's own mirror.
+        run("debootstrap", "--variant=minbase", suite, building)
+        # sid's Release outlives its date.
+        with open(building + "/etc/apt/apt.conf.d/99vistrel", "w") as f:
             f.write('Acquire::Check-Valid-Until "false";\nAPT::Install-Recommends "false";\n')
         chrooted = ["chroot", building, "env", "-i", "PATH=" + PATH, "DEBIAN_FRONTEND=noninteractive"]
         run(*chrooted, "apt-get", "update", "-qq")
         run(*chrooted, "apt-get", "install", "-y", "-qq", *(PACKAGES[suite] + " " + COMMON).split())
         run(*chrooted, "apt-get", "clean")
-    except subprocess.CalledProcessError:  # the log's last line says why: a mirror that cannot be reached, ...
+    except subprocess.CalledProcessError:
+        # The log's last line says why: a mirror that cannot be reached, ...
         raise SystemExit("chroot: making Debian %s failed: %s" % (suite, open(log.name).read().strip()[-300:]))
-    open(os.path.join(building, ".ready"), "w").close()
+    open(building + "/.ready", "w").close()
     os.rename(building, target)
 
 
 def inside(suite, folder, command, env, user=None, net=True):
     # The command line that runs `command` in `suite`'s chroot with the
-    # environment `env` alone and `folder` (the test's own) at the same path
+    # environment `env` alone (HOME and XDG_RUNTIME_DIR `folder` unless it
+    # says otherwise) and `folder` (the test's own) at the same path
     # inside, in mount namespaces of its own, and without `net` in the host's
     # network too (for an X display's socket). `user`: a uid to run as.
     # `suite` "": on the host, as it is.
     as_user = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups"] if user is not None else []
+    env = {"HOME": folder, "XDG_RUNTIME_DIR": folder, **env}
     alone = [*as_user, "env", "-i", "PATH=" + PATH, *("%s=%s" % kv for kv in env.items()), *command]
     if not suite:
         return alone
-    # The chroot's /tmp is a tmpfs of the namespace's own: `folder`'s mount point leaves nothing behind.
-    binds = ["mount --rbind %s %s%s" % (m, root(suite), m) for m in ("/proc", "/sys", "/dev")]
-    script = " && ".join(binds + ["mount -t tmpfs -o mode=1777 tmpfs %s/tmp" % root(suite), 'mkdir -p "%s$1"' % root(suite),
-                                  'mount --bind "$1" "%s$1"' % root(suite), 'shift', 'exec chroot "$@"'])
-    return ["unshare", "--mount", *["--net"] * net, "sh", "-c", script, "sh", folder, root(suite), *alone]
+    return ["unshare", "--mount", *["--net"] * net, "sh", "-c", ENTER, "sh", root(suite), folder, *alone]
 
 
 def start(suite, folder, command, env, ready, output=subprocess.DEVNULL, **how):

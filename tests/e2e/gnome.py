@@ -21,10 +21,7 @@ from cases import Case, NUMERIC
 # Mutter lists no mode under 800x480, and lists a size's rates in the reverse
 # of this order: 1024x768 at 75 Hz comes first.
 SPECS = "1280x1024@75:1024x768@60:1024x768@75:800x600@59.94:800x600@60:800x600@56.25:2560x1600@60:1920x1200@60"
-HEADLESS = ["--headless", "--virtual-monitor", "1024x768@60", "--virtual-monitor", "1024x768@60",
-            "--virtual-monitor", "1280x1024@75"]
-# By the variant, the chroot Mutter runs in ("": the host): how it shows its monitors, and their connectors' stem.
-MUTTERS = {"": (["--nested"], "LVDS"), "trixie": (["--nested"], "LVDS"), "sid": (HEADLESS, "Meta-")}
+HEADLESS = "--headless --virtual-monitor 1024x768@60 --virtual-monitor 1024x768@60 --virtual-monitor 1280x1024@75"
 SERVICE = "org.gnome.Mutter.DisplayConfig"
 SESSION = 'dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" 2>/dev/null & exec mutter "$@"'
 
@@ -32,7 +29,7 @@ SESSION = 'dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" 
 def start(suite, work, how, env, log=subprocess.DEVNULL, net=True):
     # Starts Mutter (`how`: how it shows its monitors) in `suite`'s chroot on
     # the bus at `work`/bus, its own, and returns once its service answers.
-    command = ["sh", "-c", SESSION, "sh", *how, "--wayland", "--no-x11", "--wayland-display", "vistrel-e2e"]
+    command = ["sh", "-c", SESSION, "sh", *how.split(), "--wayland", "--no-x11", "--wayland-display", "vistrel-e2e"]
     bus = "unix:path=%s/bus" % work
     ready = lambda: not subprocess.run(["busctl", "--address=" + bus, "status", SERVICE],  # noqa: E731
                                        capture_output=True).returncode
@@ -41,75 +38,74 @@ def start(suite, work, how, env, log=subprocess.DEVNULL, net=True):
 
 class Driver(x11.Driver):
     # The arrangements that rows name (arrangements.json), each as the layout
-    # it shows for a mode of the device ({m}; its size {w}x{h}), or one such
+    # it shows for a mode of the device ({m}@{r}; its size {w}x{h}), or one such
     # layout per size: "physical" where the layout mode is (else it is
     # logical, the session's default), then each logical monitor: its place,
     # scale (x), rotation (r), whether primary (P), and its monitors by their
     # connectors' numbers (LVDS1 is 1, Meta-0 is 0) with their modes.
 
     def __enter__(self):
-        how, self.stem = MUTTERS[self.variant]
-        self.arrangements = x11.ARRANGEMENTS["gnome:sid" if how == HEADLESS else "gnome"]
-        self.only_mode = "1024x768@60" if how == HEADLESS else None
-        bus = "unix:path=%s/bus" % self.work
-        self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e", DBUS_SESSION_BUS_ADDRESS=bus)
-        env = dict(HOME=self.work, XDG_RUNTIME_DIR=self.work, DBUS_SESSION_BUS_ADDRESS=bus, GSETTINGS_BACKEND="keyfile",
-                   XDG_CONFIG_HOME=self.work + "/mutter", MUTTER_DEBUG_DUMMY_MODE_SPECS=SPECS,
-                   MUTTER_DEBUG_NUM_DUMMY_MONITORS="3", MUTTER_DEBUG_DUMMY_MONITOR_SCALES="2,1,1")
+        # The variant is the chroot Mutter runs in ("": the host's), and sid's runs headless.
+        headless = self.variant == "sid"
+        self.stem, self.only_mode = ("Meta-", "1024x768@60") if headless else ("LVDS", None)
+        self.arrangements = x11.ARRANGEMENTS["gnome:sid" if headless else "gnome"]
+        self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e",
+                        DBUS_SESSION_BUS_ADDRESS="unix:path=%s/bus" % self.work)
+        env = dict(GSETTINGS_BACKEND="keyfile", XDG_CONFIG_HOME=self.work + "/mutter",
+                   MUTTER_DEBUG_DUMMY_MODE_SPECS=SPECS, MUTTER_DEBUG_NUM_DUMMY_MONITORS="3",
+                   MUTTER_DEBUG_DUMMY_MONITOR_SCALES="2,1,1")
         # Mutter's own config folder, where a persistent change would write monitors.xml.
         os.makedirs(self.work + "/mutter/glib-2.0/settings")
         with open(self.work + "/mutter/glib-2.0/settings/keyfile", "w") as f:
             f.write("[org/gnome/mutter]\nexperimental-features=['scale-monitor-framebuffer']\n")
-        self.server, env["DISPLAY"] = x11.start_xserver(self.env) if how != HEADLESS else (None, "")
-        with open(self.work + "/mutter.log", "w") as log:  # a nested one in the host's network, for the X socket
-            self.mutter = start(self.variant, self.work, how, env, log, net=not self.server)
+        self.server, env["DISPLAY"] = (None, "") if headless else x11.start_xserver(self.env)
+        # A nested one runs in the host's network, for the X socket.
+        with open(self.work + "/mutter.log", "w") as log:
+            self.mutter = start(self.variant, self.work, HEADLESS if headless else "--nested", env, log,
+                                net=not self.server)
         return self
 
     def __exit__(self, *exception):
-        chroot.stop(self.mutter)  # before its X server: a nested Mutter that loses its display spins
+        # Before its X server: a nested Mutter that loses its display spins.
+        chroot.stop(self.mutter)
         self.server and super().__exit__()
 
     def call(self, method, *args):
-        text = subprocess.run(["busctl", "--user", "--json=short", "call", SERVICE, "/org/gnome/Mutter/DisplayConfig",
-                               SERVICE, method, *map(str, args)], env=self.env, check=True, capture_output=True,
-                              text=True).stdout
+        text = self.output("busctl", "--user", "--json=short", "call", SERVICE, "/org/gnome/Mutter/DisplayConfig",
+                           SERVICE, method, *map(str, args))
         return json.loads(text)["data"] if text else None
 
     def set_mode(self, width, height, rate):
-        logicals = self.layout(width, height, "%dx%d@%g" % (width, height, rate)).split(" | ")
+        logicals = self.layout(width, height, rate).split(" | ")
         physical = logicals[0] == "physical"
         args = [len(logicals) - physical]
         for logical in logicals[physical:]:
             place, *flags, shown = logical.split()
             flag = {f[0]: f[1:] for f in flags}
-            args += [*place.split(","), flag.get("x", 1), flag.get("r", 0), int("P" in flag),
-                     shown.count("+") + 1]
+            args += [*place.split(","), flag.get("x", 1), flag.get("r", 0), int("P" in flag), shown.count("+") + 1]
             for monitor in shown.split("+"):
                 number, w, h, hz = re.split("[:x@]", monitor)
                 args += [self.stem + number, "%sx%s@%.3f" % (w, h, float(hz)), 0]
         self.call("ApplyMonitorsConfig", "uua(iiduba(ssa{sv}))a{sv}", self.call("GetCurrentState")[0], 1, *args, 1,
                   "layout-mode", "u", 1 + physical)
 
-    def mode(self):
-        # The device's mode as (width, height, Hz): the primary's first
-        # monitor; the whole layout instead where it is not the row's
-        # arrangement, or a persistent change wrote monitors.xml.
+    def shown(self):
+        # The primary's first monitor's mode, and the layout as the
+        # arrangements write it, with monitors.xml where a persistent change
+        # wrote it.
         _, monitors, logicals, properties = self.call("GetCurrentState")
-        shown = {m[0]: "%dx%d@%g" % tuple(mode[1:4]) for m, modes, _ in monitors for mode in modes
-                 if "is-current" in mode[6]}
-        parts = ["physical"] * (properties["layout-mode"]["data"] == 2)
+        modes = {m[0]: mode[1:4] for m, modes, _ in monitors for mode in modes if "is-current" in mode[6]}
+        shown = ["physical"] * (properties["layout-mode"]["data"] == 2)
+        shown += ["monitors.xml"] * os.path.exists(self.work + "/mutter/monitors.xml")
         for x, y, scale, turn, primary, connectors, _ in logicals:
-            parts.append("%d,%d" % (x, y) + " x%g" % round(scale, 3) * (scale != 1) + " r%d" % turn * (turn > 0)
-                         + " P" * primary + " " + "+".join(c[len(self.stem):] + ":" + shown[c] for c, *_ in connectors))
-        text = " | ".join(parts) + " and monitors.xml" * os.path.exists(self.work + "/mutter/monitors.xml")
-        device = re.search(r" P \d+:(\d+)x(\d+)@([\d.]+)", text)
-        width, height, rate = int(device[1]), int(device[2]), float(device[3])
-        wanted = self.layout(width, height, "%dx%d@%g" % (width, height, rate))
-        return (width, height, rate) if text == wanted else (text, "wanted " + wanted)
+            shown.append("%d,%d" % (x, y) + " x%g" % round(scale, 3) * (scale != 1) + " r%d" % turn * (turn > 0)
+                         + " P" * primary + " " + "+".join("%s:%dx%d@%g" % (c[len(self.stem):], *modes[c])
+                                                           for c, *_ in connectors))
+        return next(modes[connectors[0][0]] for *_, primary, connectors, _ in logicals if primary), shown
 
     def modes(self):
-        # The device's modes in the service's order, as (width, height, 32, whole Hz).
-        return [(w, h, 32, int(hz + 0.5)) for _, w, h, hz, *_ in self.call("GetCurrentState")[1][0][1]]
+        # The device's modes in the service's order, as (width, height, 32, Hz).
+        return [(w, h, 32, hz) for _, w, h, hz, *_ in self.call("GetCurrentState")[1][0][1]]
 
 
 CASES = [
@@ -117,6 +113,6 @@ CASES = [
     Case("a default scale follows the mode", NUMERIC, mode="2560x1600@60", arrangement="scale 2",
          mode_after="1024x768@60"),
     # A chosen scale stays as the new mode lists it: 1.5 is 1.497 at 1280x1024.
-    Case("a chosen fractional scale stays", ["-1024", "-1280", "-32", "-75", "-1"], mode="1920x1200@60",
+    Case("a chosen fractional scale stays", "-1024 -1280 -32 -75 -1".split(), mode="1920x1200@60",
          arrangement="fractional", mode_after="1280x1024@75"),
 ]

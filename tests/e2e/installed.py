@@ -10,7 +10,8 @@ import subprocess
 import x11
 
 USER = "vistrel-test"
-CASES = x11.CASES  # the same service: its own rows too
+# The same service: its own rows too.
+CASES = x11.CASES
 
 
 class Driver(x11.Driver):

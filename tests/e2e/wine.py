@@ -20,25 +20,27 @@ KEY = r"HKEY_CURRENT_USER\Software\Quendrel"
 
 
 class Driver(x11.Driver):
-    rate_tolerance = 0.5  # Hz: Wine chooses among rates by whole Hz
+    # Wine chooses among rates by whole Hz.
+    rate_tolerance = 0.5
     arrangements = {"": x11.ARRANGEMENTS["x11"][""]}  # the device alone
 
     def __enter__(self):
         super().__enter__()
-        self.env.update(WINEPREFIX=os.path.join(self.work, "prefix"), WINEDEBUG="-all",
+        self.env.update(WINEPREFIX=self.work + "/prefix", WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         subprocess.run(["wineboot", "-i"], env=self.env, check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=300)
-        subprocess.run(["wineserver", "-p"], env=self.env)  # one server for every run, if none runs yet
-        self.program_dir = os.path.join(self.work, "prefix", "drive_c", "Vistrel -restore")
+        # One server for every run, if none runs yet.
+        subprocess.run(["wineserver", "-p"], env=self.env)
+        self.program_dir = self.work + "/prefix/drive_c/Vistrel -restore"
         os.makedirs(self.program_dir)
-        shutil.copy(self.command[0], os.path.join(self.program_dir, "vistrel.exe"))
-        shutil.copy(os.environ["VISTREL_WINE_HELPER"], os.path.join(self.program_dir, "helper.exe"))
+        shutil.copy(self.command[0], self.program_dir + "/vistrel.exe")
+        shutil.copy(os.environ["VISTREL_WINE_HELPER"], self.program_dir + "/helper.exe")
         return self
 
     def __exit__(self, *exception):
-        subprocess.run(["wineserver", "-k"], env=self.env)
-        subprocess.run(["wineserver", "-w"], env=self.env)
+        for how in ("-k", "-w"):  # killed, and gone
+            subprocess.run(["wineserver", how], env=self.env)
         super().__exit__(*exception)
 
     def wine(self, *args, check=True):
@@ -55,12 +57,10 @@ class Driver(x11.Driver):
         # code as on Linux) and answered with Return, once it has the focus.
         program = subprocess.Popen(["wine", r"C:\Vistrel -restore\vistrel.exe", *args], cwd=self.program_dir,
                                    env=dict(self.env, **env), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        title = None
-        for _ in range(600):
-            if program.poll() is not None:
-                break
-            box = subprocess.run(["xdotool", "search", "--name", "^(ERROR: Vistrel |Vistrel)$", "getwindowname",
-                                  "windowfocus", "--sync", "key", "Return"],
+        title, deadline = None, time.monotonic() + 60
+        while program.poll() is None and time.monotonic() < deadline:
+            box = subprocess.run(["xdotool", "search", "--name", "^(ERROR: Vistrel |Vistrel)$",
+                                  *"getwindowname windowfocus --sync key Return".split()],
                                  env=self.env, capture_output=True, text=True)
             title = title or box.stdout.rstrip("\n") or None
             time.sleep(0.1)
@@ -75,7 +75,7 @@ class Driver(x11.Driver):
         if saved and saved != "unwritable":
             lines += ["[%s\\Restore]" % KEY] + ['"%s"=%s' % (k, "dword:%x" % v if isinstance(v, int) else '"%s"' % v)
                                                 for k, v in zip(KEYS, saved) if v is not None]
-        with open(os.path.join(self.program_dir, "saved.reg"), "w") as f:
+        with open(self.program_dir + "/saved.reg", "w") as f:
             f.write("\r\n".join(lines) + "\r\n")
         self.wine("reg", "import", "saved.reg")
         if saved == "unwritable":
@@ -85,11 +85,10 @@ class Driver(x11.Driver):
         listing = self.wine("reg", "query", KEY + r"\Restore", check=False)
         values = {k: v if t == "REG_SZ" else int(v, 16)
                   for k, t, v in re.findall(r"^\s+(Old\w+)\s+(REG_\w+)\s+(\S*)", listing, re.M)}
-        entries = tuple(values.get(key) for key in KEYS)
-        return None if entries == (None,) * 4 else entries
+        return tuple(map(values.get, KEYS)) if values else None
 
 
 CASES = [
     Case("a saved entry stored as a number is no text: named, kept", ["-restore"], saved=("1280", 1024, "32", "75"),
-         status=1, message=("Vistrel", r"there is no saved display mode to restore yet \(OldHeight is empty\)")),
+         status=1, message=r"there is no saved display mode to restore yet \(OldHeight is empty\)"),
 ]

@@ -23,7 +23,8 @@ CONFIGS = {"phoc": "[core]\nplugins =\nxwayland = false\n", "sway": "xwayland di
 
 
 class Driver(x11.Driver):
-    rate_tolerance = 0.0005  # custom modes are read back exactly, in mHz
+    # Custom modes are read back exactly, in mHz.
+    rate_tolerance = 0.0005
     # Each head as "NAME SIZE X,Y [tTRANSFORM] [xSCALE]", the device's SIZE {m}.
     arrangements = x11.ARRANGEMENTS["wlroots"]
     bus = None
@@ -31,23 +32,24 @@ class Driver(x11.Driver):
     def __enter__(self):
         self.variant = self.variant or "phoc"
         compositor, _, self.suite = self.variant.partition("-")
-        config = os.path.join(self.work, "compositor.conf")
+        config = self.work + "/compositor.conf"
         with open(config, "w") as f:
             f.write(CONFIGS.get(compositor, CONFIGS["phoc"]))
-        user = 65534 if compositor == "wayfire" else None  # it refuses root: the test's folder is its own
+        # Wayfire refuses root: the test's folder is its own.
+        user = 65534 if compositor == "wayfire" else None
         if user:
             os.chown(self.work, user, user)
-        env = dict(HOME=self.work, XDG_RUNTIME_DIR=self.work, WLR_BACKENDS="headless", WLR_RENDERER="pixman",
-                   WLR_LIBINPUT_NO_DEVICES="1", WLR_HEADLESS_OUTPUTS="2")
+        env = dict(WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1",
+                   WLR_HEADLESS_OUTPUTS="2")
         self.compositor = chroot.start(self.suite, self.work, [compositor, "-C" if compositor == "phoc" else "-c",
                                                                config], env, self.socket, user=user)
         self.env.update(WAYLAND_DISPLAY=(self.socket() + ["none"])[0], XDG_RUNTIME_DIR=self.work)
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         if not self.suite:
             self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=%s/bus" % self.work
-            self.bus = gnome.start("", self.work, ["--headless", "--virtual-monitor", "800x600"],
-                                   dict(HOME=self.work, XDG_RUNTIME_DIR=self.work))
-        if compositor == "labwc":  # it moves a head put on another aside: no clones; 1.2 is 1.19921875 there
+            self.bus = gnome.start("", self.work, "--headless --virtual-monitor 800x600", {})
+        # labwc moves a head put on another aside: no clones; 1.2 is 1.19921875 there.
+        if compositor == "labwc":
             self.arrangements = {k: v for k, v in self.arrangements.items() if k in ("", "scale 1.75")}
         return self
 
@@ -55,63 +57,57 @@ class Driver(x11.Driver):
         chroot.stop(self.compositor)
         self.bus and chroot.stop(self.bus)
 
-    def socket(self):  # its socket's path, once it listens
+    # The compositor's socket, once it listens.
+    def socket(self):
         return glob.glob(self.work + "/wayland-[0-9]")
 
-    def heads(self, *args):
-        # Each head as the arrangements write it, and its rate in Hz (0: none), after wlr-randr `args`.
-        text = chroot.run(self.suite, self.work, ["wlr-randr", *args],
-                          {k: self.env[k] for k in ("WAYLAND_DISPLAY", "XDG_RUNTIME_DIR")})
-        return {name: ("%s %sx%s %s,%s" % (name, w, h, x, y) + (" t" + turn) * (turn != "normal")
-                       + " x%g" % round(float(scale), 2) * (float(scale) != 1), float(hz or 0))
-                for name, w, h, hz, x, y, turn, scale in re.findall(HEAD, text, re.M | re.S)}
+    def wlr_randr(self, *args):
+        return chroot.run(self.suite, self.work, ["wlr-randr", *args], {"WAYLAND_DISPLAY": self.env["WAYLAND_DISPLAY"]})
 
     def set_mode(self, width, height, rate):
         args, device = [], "%dx%d" % (width, height)
-        for name, size, place, *how in (head.split() for head in self.layout(width, height).split(" | ")):
-            how = {"t": "normal", "x": "1", **{h[0]: h[1:] for h in how}}  # a clone at the device's rate too
+        for name, size, place, *how in (head.split() for head in self.layout(width, height, rate).split(" | ")):
+            how = {"t": "normal", "x": "1", **{h[0]: h[1:] for h in how}}
+            # A clone at the device's rate too.
             args += ["--output", name, "--custom-mode", size + "@%gHz" % rate * (size == device), "--pos", place,
                      "--transform", how["t"], "--scale", how["x"]]
-        self.heads(*args)
+        self.wlr_randr(*args)
 
-    def mode(self):
-        # HEADLESS-2's (width, height, Hz); the heads instead where they are not as the layout rule puts them.
-        heads = self.heads()
-        size, rate = heads["HEADLESS-2"][0].split()[1], heads["HEADLESS-2"][1]
-        width, height = map(int, size.split("x"))
-        if {head for head, _ in heads.values()} != set(self.layout(width, height).split(" | ")):
-            return sorted(heads.values()), "not as the layout rule puts them", rate
-        return width, height, rate
+    def shown(self):
+        # HEADLESS-2's mode (a rate of 0: none), and each head as the arrangements write it.
+        heads = re.findall(HEAD, self.wlr_randr(), re.M | re.S)
+        device = next((int(w), int(h), float(hz or 0)) for name, w, h, hz, *_ in heads if name == "HEADLESS-2")
+        return device, ["%s %sx%s %s,%s" % (name, w, h, x, y) + (" t" + turn) * (turn != "normal")
+                        + " x%g" % round(float(scale), 2) * (float(scale) != 1)
+                        for name, w, h, _, x, y, turn, scale in heads]
 
-    def modes(self):  # a virtual head lists only its mode in force
-        width, height, rate = self.mode()
-        return [(width, height, 32, int(rate + 0.5))]
+    # A virtual head lists only its mode in force.
+    def modes(self):
+        width, height, rate = self.shown()[0]
+        return [(width, height, 32, rate)]
 
-    def set_saved(self, saved):
-        self.frozen = saved == "frozen"
-        super().set_saved(OLD if self.frozen else saved)
-
-    def run(self, args, env):  # a frozen compositor is there, but stopped: a program that waits on it times out
-        os.killpg(self.compositor.pid, signal.SIGSTOP if self.frozen else 0)
+    def run(self, args, env):
+        # A frozen compositor is there, but stopped: a program that waits on it times out.
+        os.killpg(self.compositor.pid, signal.SIGSTOP if self.held == "frozen" else 0)
         try:
             return super().run(args, env)
         finally:
             os.killpg(self.compositor.pid, signal.SIGCONT)
 
-    def run_while_the_server_goes(self, args):
-        # Another client changes the device's rate while the program waits.
-        return self.run_holding_the_store(args, self.env, lambda: self.set_mode(1280, 1024, 60))
+    def meanwhile(self):
+        # Another client changes the device's rate.
+        return lambda: self.set_mode(1280, 1024, 60), self.env
 
 
 CASES = [
     Case("a change based on outputs changed meanwhile is cancelled", NUMERIC, saved="pipe", status=3,
          mode_after="1280x1024@60", saved_after=OLD,
-         message=("Vistrel", "the compositor cancelled the change of HEADLESS-2 to 1024x768 at 60 Hz: its .*")),
+         message="the compositor cancelled the change of HEADLESS-2 to 1024x768 at 60 Hz: its .*"),
     Case("a compositor that does not answer: one line after the bound", NUMERIC, saved="frozen", status=3,
-         message=("Vistrel", 'the Wayland display ".*": no answer within 10 s')),
+         message='the Wayland display ".*": no answer within 10 s'),
     # Layout sizes as the compositor's: 1.2 is 1.19921875 in the protocol; a scaled width is truncated.
     Case("a neighbour beside a device at scale 1.2", NUMERIC, mode="1280x720@60", arrangement="scale 1.2",
          mode_after="1024x768@60"),
-    Case("a neighbour beside a device at scale 1.75", ["-1080", "-1920", "-32", "-60", "-1"],
+    Case("a neighbour beside a device at scale 1.75", "-1080 -1920 -32 -60 -1".split(),
          mode="2560x1440@60", arrangement="scale 1.75", mode_after="1920x1080@60"),
 ]

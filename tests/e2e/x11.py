@@ -4,6 +4,7 @@
 # XDG_CONFIG_HOME, and what it writes on standard error is the message the
 # user saw.
 
+import contextlib
 import fcntl
 import json
 import os
@@ -14,10 +15,11 @@ import time
 
 from cases import Case, NUMERIC, OLD
 
-WITH_XSERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "xserver", "with-xserver")
+HERE = os.path.dirname(os.path.abspath(__file__))
+WITH_XSERVER = HERE + "/../../tools/xserver/with-xserver"
 KEYS = ("OldWidth", "OldHeight", "OldBPP", "OldRefresh")
 # The arrangements of monitors that rows name, for each driver that can set them.
-with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "arrangements.json")) as arrangements:
+with open(HERE + "/arrangements.json") as arrangements:
     ARRANGEMENTS = json.load(arrangements)
 
 
@@ -29,27 +31,35 @@ def start_xserver(env, command=("sh", "-c", 'echo "$DISPLAY"; read line')):
     return server, server.stdout.readline().strip()
 
 
+def store(saved):
+    # The settings file that holds these saved entries (None: absent).
+    return "[Restore]\n" + "".join("%s=%s\n" % kv for kv in zip(KEYS, saved) if kv[1] is not None)
+
+
 def stop_xserver(server):
     server.stdin.close()
     server.wait(timeout=60)
 
 
 class Driver:
-    rate_tolerance = 0.05  # Hz: 59.94 and 60.00 differ, 75.02 is 75
+    # In Hz: 59.94 and 60.00 differ, 75.02 is 75.
+    rate_tolerance = 0.05
     no_service = False
-    # The arrangements, as each output's mode and place, the device's {m} (its
+    # The one mode the device lists, where it lists one.
+    only_mode = None
+    # The arrangements as the outputs' "NAME SIZE X,Y", the device's {m} (its
     # size {w}x{h}). DUMMY0, the primary, is the device; DUMMY1 and DUMMY2 are
     # outputs added beside it.
     arrangements = ARRANGEMENTS["x11"]
 
     def __init__(self, program, work, variant=""):
         self.variant = variant
-        self.work, self.program_dir = work, os.path.join(work, "program")
+        self.work, self.program_dir = work, work + "/program"
         os.mkdir(self.program_dir)
         self.command, self.cwd = [shutil.copy(program, self.program_dir)], work
-        self.folder = os.path.join(work, "config", "Quendrel")
-        self.settings = os.path.join(self.folder, "settings.ini")
-        self.env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(work, "config"))
+        self.folder = work + "/config/Quendrel"
+        self.settings = self.folder + "/settings.ini"
+        self.env = dict(os.environ, XDG_CONFIG_HOME=work + "/config")
 
     def __enter__(self):
         self.server, self.env["DISPLAY"] = start_xserver(self.env)
@@ -60,58 +70,54 @@ class Driver:
         stop_xserver(self.server)
 
     def run(self, args, env):
-        if os.path.exists(self.settings) and not os.path.isfile(self.settings):
-            return self.run_while_the_server_goes(args)
-        if self.locked:
-            return self.run_after_another(args)
+        if self.held in ("pipe", "locked"):
+            return self.run_held(args, *(self.pipe() if self.held == "pipe" else self.lock()))
         result = subprocess.run([*self.command, *args], env=dict(self.env, **env), cwd=self.cwd, capture_output=True,
                                 timeout=60)
         return result.returncode, self.message(result.stderr.decode(errors="replace"))
 
-    def run_while_the_server_goes(self, args):
-        # The program reads the display of a server of its own, which goes
-        # away before the program goes on.
+    def meanwhile(self):
+        # What changes the display while the program waits on the store, and
+        # the program's environment: here it reads the display of a server of
+        # its own, which goes away.
         server, display = start_xserver(self.env)
-        return self.run_holding_the_store(args, dict(self.env, DISPLAY=display), lambda: stop_xserver(server))
+        return lambda: stop_xserver(server), dict(self.env, DISPLAY=display)
 
-    def run_holding_the_store(self, args, env, meanwhile):
+    def pipe(self):
         # The settings file is a named pipe: the program waits in its first
-        # read of the store, after it read the display, while `meanwhile` runs.
-        def opened(pid):  # there is a reader once the program opens the pipe
-            try:
-                return os.open(self.settings, os.O_WRONLY | os.O_NONBLOCK)
-            except OSError:
-                return None
+        # read of the store, after it read the display, while meanwhile()
+        # changes the display; then it reads OLD. There is a reader once the
+        # program opens the pipe; before, the open fails.
+        change, env = self.meanwhile()
 
         def go_on(pipe):
-            meanwhile()
+            change()
             if pipe is not None:
-                os.write(pipe, ("[Restore]\n" + "".join("%s=%s\n" % kv for kv in zip(KEYS, OLD))).encode())
+                os.write(pipe, store(OLD).encode())
                 os.close(pipe)
-        return self.run_held(args, env, opened, go_on)
+        return env, lambda _: os.open(self.settings, os.O_WRONLY | os.O_NONBLOCK), go_on
 
-    def run_after_another(self, args):
+    def lock(self):
         # Another run holds the store's turn and changes the mode to 1024x768
         # at 75 Hz once the program waits for its turn; then lets it go on.
         folder = os.open(self.folder, os.O_RDONLY)
         fcntl.flock(folder, fcntl.LOCK_EX)
         waiting = lambda pid: re.search(r"^\d+: -> FLOCK +ADVISORY +WRITE +%d " % pid, open("/proc/locks").read(), re.M)
-        return self.run_held(args, self.env, waiting, lambda _: self.no_service or self.set_mode(1024, 768, 75),
-                             lambda: os.close(folder))
+        return self.env, waiting, lambda _: (self.no_service or self.set_mode(1024, 768, 75), os.close(folder))
 
-    def run_held(self, args, env, waits, go_on, release=lambda: None):
+    def run_held(self, args, env, waits, go_on):
         # Runs the program until `waits(pid)` says it waits, then calls
-        # `go_on` with what `waits` returned. A program that ends first, or
+        # `go_on` with what `waits` returned (None, or an OSError: it does not
+        # wait yet). A program that ends first, or
         # waits for nothing within 10 s, fails the row at once (killed: -9).
         program = subprocess.Popen([*self.command, *args], env=env, cwd=self.cwd, stderr=subprocess.PIPE)
         held, deadline = None, time.monotonic() + 10
         while held is None and program.poll() is None and time.monotonic() < deadline:
-            held = waits(program.pid)
+            with contextlib.suppress(OSError):
+                held = waits(program.pid)
             time.sleep(0.01)
+        held is None and program.kill()
         go_on(held)
-        if held is None:
-            program.kill()
-        release()
         return program.wait(timeout=60), self.message(program.stderr.read().decode(errors="replace"))
 
     @staticmethod
@@ -124,76 +130,84 @@ class Driver:
         return title, text
 
     def set_saved(self, saved):
-        self.locked = saved == "locked"
-        saved = OLD if self.locked else saved
+        # The store as the row gives it; one that a run holds ("locked", or a
+        # driver's own) holds OLD.
+        self.held = saved
         shutil.rmtree(os.path.dirname(self.folder), ignore_errors=True)
         os.makedirs(os.path.dirname(self.folder))
-        if saved == "unwritable":  # a file where the folder should be
-            with open(self.folder, "w") as f:
-                f.write("not a folder\n")
-        elif saved == "pipe":
+        # A file where the folder should be.
+        if saved == "unwritable":
+            return open(self.folder, "w").close()
+        if saved:
             os.mkdir(self.folder)
+        if saved == "pipe":
             os.mkfifo(self.settings)
         elif saved:
-            os.mkdir(self.folder)
             with open(self.settings, "w") as f:
-                f.write("[Restore]\n" + "".join("%s=%s\n" % kv for kv in zip(KEYS, saved) if kv[1] is not None))
+                f.write(store(OLD if isinstance(saved, str) else saved))
 
     def saved(self):
         # The four entries (None where absent); None without a [Restore]
-        # section; else what is wrong: the folder a file, the file a pipe,
-        # any file the program left beside it.
-        if os.path.isfile(self.folder) or (os.path.exists(self.settings) and not os.path.isfile(self.settings)):
-            return "unwritable" if os.path.isfile(self.folder) else "pipe"
+        # section; else what is wrong: the folder a file, the settings file
+        # none (a pipe), any file the program left beside it.
+        if os.path.isfile(self.folder):
+            return "unwritable"
         left = os.listdir(self.folder) if os.path.isdir(self.folder) else []
-        if left and left != ["settings.ini"]:
-            return "left beside settings.ini: %s" % left
-        text = open(self.settings).read() if left else ""
-        section = re.search(r"^\[Restore\]\n((?:[^\[].*\n?)*)", text, re.M)
-        values = dict(re.findall(r"^(\w+)=(.*)$", section.group(1), re.M)) if section else {}
-        return tuple(values.get(key) for key in KEYS) if section else None
+        if left not in ([], ["settings.ini"]) or left and not os.path.isfile(self.settings):
+            return "in the folder: %s" % left
+        section = re.search(r"^\[Restore\]\n((?:[^\[].*\n?)*)", open(self.settings).read() if left else "", re.M)
+        values = dict(re.findall(r"^(\w+)=(.*)$", section[1], re.M)) if section else {}
+        return tuple(map(values.get, KEYS)) if section else None
+
+    # What a command that reads or sets the service writes.
+    def output(self, *command):
+        return subprocess.run(command, env=self.env, check=True, capture_output=True, text=True, timeout=60).stdout
 
     def xrandr(self, *args):
-        return subprocess.run(["xrandr", *args], env=self.env, check=True, capture_output=True, text=True).stdout
+        return self.output("xrandr", *args)
 
-    def layout(self, width, height, mode=None):
-        # The row's arrangement with the device showing `mode` (by default, its size) of this size.
+    def layout(self, width, height, rate):
+        # The row's arrangement with the device in this mode: {m} its size, {r} its rate.
         layout = self.arrangements[self.arrangement]
         layout = layout if isinstance(layout, str) else layout.get("%dx%d" % (width, height), "")
-        return layout.format(m=mode or "%dx%d" % (width, height), w=width, h=height)
+        return layout.format(m="%dx%d" % (width, height), r="%g" % rate, w=width, h=height)
+
+    def mode(self):
+        # The device's mode as (width, height, Hz); what the service shows
+        # instead where it is not the row's arrangement with the device so.
+        (width, height, rate), shown = self.shown()
+        wanted = self.layout(width, height, rate).split(" | ")
+        return (width, height, rate) if sorted(shown) == sorted(wanted) else (shown, wanted, rate)
 
     def set_mode(self, width, height, rate):
-        layout, args = self.layout(width, height).split(" | "), []
+        layout, args = self.layout(width, height, rate).split(" | "), []
         for name in ("DUMMY1", "DUMMY2"):
             args += ["--output", name, "--off"] * (not any(o.startswith(name) for o in layout))
         for name, size, place in (output.split() for output in layout):
             args += ["--output", name, "--mode", size, "--pos", place.replace(",", "x")]
         self.xrandr(*args, "--output", "DUMMY0", "--rate", str(rate))
 
-    def mode(self):
-        # The device's mode as (width, height, Hz); the whole layout instead
-        # where it is not the row's arrangement or the screen does not fit it.
+    def shown(self):
+        # The device's mode, and each output as the arrangements write it; the
+        # screen's size too where it is not the outputs' extent.
         text = self.xrandr("--current")
-        screen = tuple(map(int, re.search(r"current (\d+) x (\d+)", text).groups()))
-        size, rates = re.search(r"^\s+(\d+x\d+)\s+(.*\*.*)$", text, re.M).groups()
-        rate, (width, height) = float(re.search(r"([\d.]+)\*", rates).group(1)), map(int, size.split("x"))
-        shown = re.findall(r"^(\S+) \w*connected (?:primary )?(\d+)x(\d+)\+(\d+)\+(\d+)", text, re.M)
-        extent = tuple(max(int(o[i]) + int(o[i + 2]) for o in shown) for i in (1, 2))
-        wanted = set(self.layout(width, height).split(" | "))
-        if {"%s %sx%s %s,%s" % o for o in shown} != wanted or screen != extent:
-            return size, "%r on a screen of %dx%d" % (shown, *screen), rate
-        return width, height, rate
+        width, height, rate = re.search(r"^ +(\d+)x(\d+) .*?([\d.]+)\*", text, re.M).groups()
+        outputs = re.findall(r"^(\S+) \w*connected (?:primary )?(\d+)x(\d+)\+(\d+)\+(\d+)", text, re.M)
+        screen = "screen %sx%s" % re.search(r"current (\d+) x (\d+)", text).groups()
+        extent = "screen %dx%d" % tuple(max(int(o[i]) + int(o[i + 2]) for o in outputs) for i in (1, 2))
+        shown = ["%s %sx%s %s,%s" % o for o in outputs] + [screen] * (screen != extent)
+        return (int(width), int(height), float(rate)), shown
 
     def modes(self):
-        # The output's modes in the server's order, as (width, height, 32, whole Hz).
+        # The output's modes in the server's order, as (width, height, 32, Hz).
         text = re.split(r"\n\S", self.xrandr("--verbose").split("\nDUMMY0 ")[1])[0]
         sizes = re.findall(r"h: width\s+(\d+).*\n\s+v: height\s+(\d+).*clock\s+([\d.]+)Hz", text)
-        return [(int(w), int(h), 32, int(float(hz) + 0.5)) for w, h, hz in sizes]
+        return [(int(w), int(h), 32, float(hz)) for w, h, hz in sizes]
 
 
 CASES = [
     Case("no X server at the display: one line, nothing changed", NUMERIC, env={"DISPLAY": ":199"}, status=3,
-         message=("Vistrel", 'cannot open display ":199"')),
+         message='cannot open display ":199"'),
     Case("the X server goes away during a change: the saved mode put back", NUMERIC, saved="pipe", status=3,
-         saved_after=OLD, message=("Vistrel", 'lost the connection to display ":[0-9]+"')),
+         saved_after=OLD, message='lost the connection to display ":[0-9]+"'),
 ]
