@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const char* key : {"OldWidth", "OldHeight", "OldBPP", "OldRefresh"})
     if (data[0] & 4) state.store[{"Restore", key}] = "640";
   state.failingSave = ((data[0] >> 3) & 7) % 5;  // within the first save: a put-back is best effort
-  static const bool made = mkdtemp(listDirectory) != nullptr;
+  static const bool made = mkdtemp(listDirectory);
   CHECK(made);
   state.listDirectory = listDirectory;
   const auto before = state.store;
@@ -62,8 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CHECK(CommandLineParse::CommandArgs == args || !split);
   CHECK(split || (status == 2 && state.messageStyles == std::vector<uint32_t>{48}));
   CHECK(state.messageStyles.size() + state.errorReports <= 1);
-  if (status != 0) CHECK(state.store == before && (state.changeImages.empty() || state.changeResult));
-  if (status == 0 && !state.changeImages.empty())
+  if (status != 0) CHECK(state.store == before && (state.changes.empty() || state.changeResult));
+  if (status == 0 && !state.changes.empty())
     CHECK(state.store.at({"Restore", "OldWidth"}) == "1280" && state.store.at({"Restore", "OldRefresh"}) == "75");
   return 0;
 }

@@ -45,13 +45,13 @@ bool Overlap(const Rect& a, const Rect& b) {
 
 /// The edge of `a` that `b` lies against, up to `slack` away: 1 right, 2 left, 3 below, 4 above; 0 none.
 int SideOf(const Rect& a, const Rect& b, int64_t slack) {
-  const auto near = [slack](int64_t p, int64_t q) { return std::abs(p - q) <= slack; };
-  const bool across = Spans(a.y, a.height, b.y, b.height), down = Spans(a.x, a.width, b.x, b.width);
-  return across && near(b.x, int64_t{a.x} + a.width)   ? 1
-         : across && near(int64_t{b.x} + b.width, a.x) ? 2
-         : down && near(b.y, int64_t{a.y} + a.height)  ? 3
-         : down && near(int64_t{b.y} + b.height, a.y)  ? 4
-                                                       : 0;
+  const int64_t gaps[] = {b.x - (int64_t{a.x} + a.width), a.x - (int64_t{b.x} + b.width),
+                          b.y - (int64_t{a.y} + a.height), a.y - (int64_t{b.y} + b.height)};
+  for (int side = 0; side < 4; ++side)
+    if (std::abs(gaps[side]) <= slack &&
+        (side < 2 ? Spans(a.y, a.height, b.y, b.height) : Spans(a.x, a.width, b.x, b.width)))
+      return side + 1;
+  return 0;
 }
 
 /// Which outputs are reached from `from` through shared edges.
@@ -75,9 +75,10 @@ std::vector<int64_t> Reading(const Layout& layout) {
   for (const Rect& a : layout)
     for (const Rect& b : layout) {
       const int side = SideOf(a, b, 0);
+      // How far b's start and end lie from a's along the edge; their sum is twice the centres' distance.
       const int64_t start = side < 3 ? int64_t{b.y} - a.y : int64_t{b.x} - a.x;
-      const int64_t longer = side < 3 ? int64_t{b.height} - a.height : int64_t{b.width} - a.width;
-      const int aligned = (start == 0) + 2 * (start + longer == 0) + 4 * (2 * start + longer == 0);
+      const int64_t end = start + (side < 3 ? int64_t{b.height} - a.height : int64_t{b.width} - a.width);
+      const int aligned = !start + 2 * !end + 4 * !(start + end);
       read.insert(read.end(), {2 * side + Overlap(a, b), side ? aligned : 0, side && !aligned ? start : 0});
     }
   return read;
@@ -128,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<bool> reached = Reached(before, device, slack);
   size_t edges = 0;
   // The change back is checked where `before` is a layout the rule can give
-  // (sizes within kLargestSize) and, with a slack, on a grid of 8 that no rounding blurs ...
+  // (sizes within kLargestSize), on a grid of 8 that no slack blurs ...
   bool plain = true;
   for (size_t i = 0; i < count; ++i) {
     for (size_t j = i + 1; j < count; ++j) {
@@ -139,8 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (side) CHECK(SideOf(after[device], after[i], 0) == side);
     if (!reached[i]) CHECK(moved(i) == moved(device));
     const Rect& r = before[i];
-    plain = plain && r.width <= kLargestSize && r.height <= kLargestSize &&
-            (!slack || (r.x | r.y | r.width | r.height | width | height) % 8 == 0);
+    plain = plain && std::max(r.width, r.height) <= kLargestSize &&
+            (r.x | r.y | r.width | r.height | width | height) % 8 == 0;
   }
   // ... and a tree of shared edges that reads as `after` does.
   if (plain && edges + 1 == count && Connected(before, 0) && Reading(before) == Reading(after))
