@@ -20,12 +20,12 @@ static std::string Trim(const std::string& text) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
+  if (!size) return 0;
   const char *section = kSections[data[0] & 3], *key = kKeys[(data[0] >> 2) % 3];
   const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
   const std::string firstLine = rest.substr(0, rest.find('\n'));
-  std::string value;
-  for (char c : firstLine) if (c != '\r') value += c;
+  std::string value = firstLine;
+  std::erase(value, '\r');
   const std::string text = firstLine.size() < rest.size() ? rest.substr(firstLine.size() + 1) : "";
   const auto saved = data[0] & 0x10 ? std::nullopt : std::optional(value);
 

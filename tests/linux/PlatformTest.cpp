@@ -1,6 +1,9 @@
-// Unit tests of the Linux layer's pure parts: the settings file's text, and
-// the rate of modes that the test display cannot have (its dummy driver
-// rejects doublescan and interlaced modes). The rest is checked end to end.
+// Unit tests of the Linux layer's pure parts, for what no display service
+// here can show: the settings file's text and store, the rate of modes that
+// the test display cannot have (its dummy driver rejects doublescan and
+// interlaced modes), and the decisions of GNOME's and wlroots' services in
+// states their test set-ups cannot reach. The layout rule is fuzzed
+// (fuzz/LayoutFuzzer.cpp); the rest is checked end to end.
 
 #include <gtest/gtest.h>
 
@@ -28,7 +31,7 @@ TEST(ReplaceIniValueTest, ChangesOneKeyAndKeepsEveryOtherByteAndLineBreak) {
       {"[Restore]\n;c\nB=2\n[Other]\nB=3\n", std::nullopt, "[Restore]\n;c\n[Other]\nB=3\n"},
       {"[Restore]\nB=1\n[Restore]\nB=3\n", std::nullopt, "[Restore]\n[Restore]\nB=3\n"}};  // the first stays first
   for (const auto& edit : edits) {
-    EXPECT_EQ(ReplaceIniValue(edit.before, "Restore", "B", edit.value), edit.after) << edit.before;
+    EXPECT_EQ(ReplaceIniValue(edit.before, "Restore", "B", edit.value), edit.after);
     EXPECT_EQ(ReadIniValue(edit.after, "RESTORE", "B"), edit.value ? "2" : edit.value) << edit.after;
   }
 }
@@ -57,14 +60,12 @@ TEST(SettingsStoreTest, ReplacesALinkRemovesStaleTemporaryFilesAndWritesNothingO
   fs::remove_all(root);
 }
 
-TEST(RefreshRateTest, ComesFromTheDotClockAndTotals) {
+// The rate of modes that the test display cannot have, and the line for a
+// compositor that answers success for a mode it does not show (no KWin here does).
+TEST(ModesTest, RatesOfDoublescanAndInterlacedModesAndWhatAnOutputShowsInstead) {
   // Doublescan draws every line twice; interlace draws half the lines per field.
   EXPECT_NEAR(RefreshRate(25175000, 800, 525, /*doubleScan=*/true, false), 29.97, 0.01);
   EXPECT_NEAR(RefreshRate(74250000, 2200, 1125, false, /*interlaced=*/true), 60.0, 0.001);
-}
-
-// A compositor that answers success for a mode it does not show: no KWin here does.
-TEST(NotShownTest, SaysWhatTheOutputShowsInsteadOfTheModeAnswered) {
   const ModeEntry asked{{}, 800, 600, 59.861, false, false}, other{{}, 800, 600, 60, false, false};
   EXPECT_EQ(NotShown("V", asked, asked) + NotShown("V", asked, other),
             "V shows 800x600 at 60.000 Hz, not 800x600 at 59.861 Hz");
@@ -99,7 +100,7 @@ TEST(PlanGnomeChangeTest, MirrorsChangeTogetherEachInItsOwnKindOrNotAtAllKeeping
 // Where a mode lacks the preferred scale (2 here): in the physical layout
 // mode of the end-to-end rows, every mode lists only whole scales.
 TEST(ScaleForTest, DefaultIsTheNearestBelowThePreferred) {
-  const auto mode = [](std::vector<double> scales) { return GnomeMode{"", {}, 2, scales, false}; };
+  const auto mode = [](std::vector<double> scales) { return GnomeMode{"", {}, 2, scales}; };
   // The default, or the preferred scale though not listed, becomes the new
   // mode's default: 1.5, not 2.25 nor 1. So does a chosen scale it lacks.
   EXPECT_EQ(ScaleFor(mode({1, 2}), mode({1, 1.5, 2.25}), 2), 1.5);
@@ -123,6 +124,7 @@ TEST(PlanWlrChangeTest, ClonesChangeTogetherOrNotAtAllAndNothingElseIsSent) {
   heads[1].modes.push_back(small);
   const std::vector<WlrHeadChange> changes = PlanWlrChange(heads, 0, small, 60);
   EXPECT_TRUE(changes[1].mode && changes[1].mode->id == 1u && !changes[1].place && !changes[2].mode);
+  EXPECT_EQ(changes[2].place.value_or(Rect{}).x, 853);  // 1024 / 1.2, truncated: it touched A at 1066
   EXPECT_FALSE(WlrShows(heads[0], small) || WlrShows(heads[0], {{}, 1280, 720, 75, false, false}));
   heads[0].current.reset();
   EXPECT_EQ(WlrDeviceOf(heads), 1u);
