@@ -1,14 +1,15 @@
 // The layout rule on random layouts keeps its promises: no new overlap, the
-// layout's top-left corner kept, outputs apart from the device kept where
-// they are beside it, the device's neighbours still against it, one desktop
-// still one; no overflow (UBSan); and a change there and back gives the
-// layout it started from where nothing could be read two ways. Input: slack,
-// device and new size, then each output beside an earlier one (or anywhere).
+// layout's top-left corner kept, outputs apart from the device moved with
+// it, the device's neighbours still against it, one desktop still one; no
+// overflow (UBSan); and a change there and back gives the layout it started
+// from where nothing could be read two ways. Input: slack, device and new
+// size, then each output beside an earlier one (or anywhere).
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "Check.h"
@@ -44,13 +45,13 @@ bool Overlap(const Rect& a, const Rect& b) {
 
 /// The edge of `a` that `b` lies against, up to `slack` away: 1 right, 2 left, 3 below, 4 above; 0 none.
 int SideOf(const Rect& a, const Rect& b, int64_t slack) {
-  const auto near = [slack](int64_t p, int64_t q) { return std::abs(p - q) <= slack; };
-  const bool across = Spans(a.y, a.height, b.y, b.height), down = Spans(a.x, a.width, b.x, b.width);
-  return across && near(b.x, int64_t{a.x} + a.width)   ? 1
-         : across && near(int64_t{b.x} + b.width, a.x) ? 2
-         : down && near(b.y, int64_t{a.y} + a.height)  ? 3
-         : down && near(int64_t{b.y} + b.height, a.y)  ? 4
-                                                       : 0;
+  const int64_t gaps[] = {b.x - (int64_t{a.x} + a.width), a.x - (int64_t{b.x} + b.width),
+                          b.y - (int64_t{a.y} + a.height), a.y - (int64_t{b.y} + b.height)};
+  for (int side = 0; side < 4; ++side)
+    if (std::abs(gaps[side]) <= slack &&
+        (side < 2 ? Spans(a.y, a.height, b.y, b.height) : Spans(a.x, a.width, b.x, b.width)))
+      return side + 1;
+  return 0;
 }
 
 /// Which outputs are reached from `from` through shared edges.
@@ -63,58 +64,37 @@ std::vector<bool> Reached(const Layout& layout, size_t from, int64_t slack, std:
 }
 
 bool Connected(const Layout& layout, int64_t slack) {
-  const std::vector<bool> reached = Reached(layout, 0, slack);
-  return std::find(reached.begin(), reached.end(), false) == reached.end();
+  return Reached(layout, 0, slack) == std::vector<bool>(layout.size(), true);
 }
 
-/// What a change back reads in `layout`: each pair's shared edge and
-/// overlap; how each neighbour of the device lies along it: aligned with its
-/// start, end or centre (1 to 3), or (0) at a distance from its start. -1
-/// marks what reads two ways: an edge or an alignment within `slack` only,
-/// or two alignments at once.
-std::vector<int64_t> Reading(const Layout& layout, size_t device, int64_t slack) {
+/// What a change back reads in `layout`, edges exact: for each pair, the
+/// edge they share and whether they overlap; along a shared edge, which of
+/// their starts, ends and centres line up, else how far apart their starts are.
+std::vector<int64_t> Reading(const Layout& layout) {
   std::vector<int64_t> read;
   for (const Rect& a : layout)
     for (const Rect& b : layout) {
       const int side = SideOf(a, b, 0);
-      read.push_back(&a == &b ? 0 : side == SideOf(a, b, slack) ? 2 * side + Overlap(a, b) : -1);
+      // How far b's start and end lie from a's along the edge; their sum is twice the centres' distance.
+      const int64_t start = side < 3 ? int64_t{b.y} - a.y : int64_t{b.x} - a.x;
+      const int64_t end = start + (side < 3 ? int64_t{b.height} - a.height : int64_t{b.width} - a.width);
+      const int aligned = !start + 2 * !end + 4 * !(start + end);
+      read.insert(read.end(), {2 * side + Overlap(a, b), side ? aligned : 0, side && !aligned ? start : 0});
     }
-  const Rect& d = layout[device];
-  for (const Rect& b : layout) {
-    const int side = &b == &d ? 0 : SideOf(d, b, 0);
-    if (!side) continue;
-    const int64_t start = side <= 2 ? int64_t{b.y} - d.y : int64_t{b.x} - d.x;
-    const int64_t size = side <= 2 ? b.height : b.width, deviceSize = side <= 2 ? d.height : d.width;
-    const int64_t halves[] = {2 * start, 2 * (start + size - deviceSize), 2 * start + size - deviceSize};
-    int aligned = 0, with = 0;
-    for (int k = 0; k < 3; ++k) {
-      if (halves[k] == 0) ++aligned, with = k + 1;
-      else if (std::abs(halves[k]) <= 2 * slack) aligned = 2;  // aligned within slack only: reads two ways
-    }
-    read.insert(read.end(), {aligned > 1 ? -1 : with, with ? 0 : start});
-  }
   return read;
 }
 
 /// Returns an output of `width` by `height` against the side `how & 3` of
-/// `from`, aligned with its start, end or centre or `along` eighths off
-/// (`how >> 2 & 3`), and now and then up to 2 off its edge (`how >> 4`).
+/// `from` (right, left, below, above), aligned with its start, end or centre
+/// or `along` eighths off (`how >> 2 & 3`), now and then up to 2 off its edge.
 Rect Beside(const Rect& from, int32_t width, int32_t height, uint8_t how, uint8_t along) {
-  const bool across = (how & 3) < 2;  // right or left of it
-  const int64_t start = across ? from.y : from.x, size = across ? from.height : from.width, own = across ? height : width;
-  const int64_t alongs[] = {start, start + size - own, start + (size - own) / 2, start + int8_t(along) * 8};
-  const int64_t off = (how >> 4) < 11 ? 0 : (how >> 4) - 13;
-  const int64_t edge = off + ((how & 1) ? (across ? int64_t{from.x} - width : int64_t{from.y} - height)
-                                        : (across ? int64_t{from.x} + from.width : int64_t{from.y} + from.height));
-  const int64_t x = across ? edge : alongs[how >> 2 & 3], y = across ? alongs[how >> 2 & 3] : edge;
-  return {static_cast<int32_t>(x), static_cast<int32_t>(y), width, height};
-}
-
-/// Returns the least of `layout`'s `coordinate`.
-int32_t Least(const Layout& layout, int32_t Rect::*coordinate) {
-  int32_t least = layout[0].*coordinate;
-  for (const Rect& rect : layout) least = std::min(least, rect.*coordinate);
-  return least;
+  const int64_t f[] = {from.x, from.y, from.width, from.height}, own[] = {width, height};
+  const int e = how >> 1 & 1, l = 1 - e;  // the axis across the edge, the one along it
+  int64_t at[2];
+  at[e] = (how & 1 ? f[e] - own[e] : f[e] + f[e + 2]) + ((how >> 4) < 11 ? 0 : (how >> 4) - 13);
+  const int64_t alongs[] = {0, f[l + 2] - own[l], (f[l + 2] - own[l]) / 2, int8_t(along) * 8};
+  at[l] = f[l] + alongs[how >> 2 & 3];
+  return {int32_t(at[0]), int32_t(at[1]), width, height};
 }
 
 }  // namespace
@@ -136,10 +116,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (width > kLargestSize || height > kLargestSize) CHECK(!result);
   if (!result) return 0;
   const Layout& after = *result;
-  CHECK(Least(after, &Rect::x) == Least(before, &Rect::x) && Least(after, &Rect::y) == Least(before, &Rect::y));
+  const auto corner = [](const Layout& layout) {
+    Rect c = layout[0];
+    for (const Rect& r : layout) c.x = std::min(c.x, r.x), c.y = std::min(c.y, r.y);
+    return std::pair(c.x, c.y);
+  };
+  const auto moved = [&](size_t i) {
+    return std::pair(int64_t{after[i].x} - before[i].x, int64_t{after[i].y} - before[i].y);
+  };
+  CHECK(corner(after) == corner(before));
   CHECK(!Connected(before, slack) || Connected(after, slack));
   const std::vector<bool> reached = Reached(before, device, slack);
   size_t edges = 0;
+  // The change back is checked where `before` is a layout the rule can give
+  // (sizes within kLargestSize), on a grid of 8 that no slack blurs ...
+  bool plain = true;
   for (size_t i = 0; i < count; ++i) {
     for (size_t j = i + 1; j < count; ++j) {
       CHECK(!Overlap(after[i], after[j]) || Overlap(before[i], before[j]));
@@ -147,17 +138,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const int side = i == device ? 0 : SideOf(before[device], before[i], slack);
     if (side) CHECK(SideOf(after[device], after[i], 0) == side);
-    if (!reached[i])
-      CHECK(int64_t{after[i].x} - before[i].x == int64_t{after[device].x} - before[device].x &&
-            int64_t{after[i].y} - before[i].y == int64_t{after[device].y} - before[device].y);
+    if (!reached[i]) CHECK(moved(i) == moved(device));
+    const Rect& r = before[i];
+    plain = plain && std::max(r.width, r.height) <= kLargestSize &&
+            (r.x | r.y | r.width | r.height | width | height) % 8 == 0;
   }
-  // There and back, where `before` is a layout that the rule can give (within
-  // int32 and kLargestSize), a tree of shared edges, and reads as `after` does.
-  const auto fits = [](const Rect& r) { return int64_t{r.x} + r.width <= INT32_MAX && int64_t{r.y} + r.height <= INT32_MAX; };
-  const std::vector<int64_t> reading = Reading(before, device, slack);
-  if (std::all_of(before.begin(), before.end(), fits) && before[device].width <= kLargestSize &&
-      before[device].height <= kLargestSize && edges + 1 == count && Connected(before, 0) &&
-      std::find(reading.begin(), reading.end(), -1) == reading.end() && reading == Reading(after, device, slack))
+  // ... and a tree of shared edges that reads as `after` does.
+  if (plain && edges + 1 == count && Connected(before, 0) && Reading(before) == Reading(after))
     CHECK(platform::ResizeInLayout(after, device, before[device].width, before[device].height, slack) == before);
   return 0;
 }

@@ -4,6 +4,8 @@
 // checks). Input: byte 0 picks section, key, save or removal; the text up to
 // the first line feed is the value; the rest the file.
 
+#include <strings.h>
+
 #include <cstdint>
 #include <string>
 
@@ -12,25 +14,20 @@
 
 const char *const kSections[] = {"Restore", "restore", "Other", "RESTORE"}, *const kKeys[] = {"OldWidth", "old", "B"};
 
-static std::string Lower(std::string text) {
-  for (char& c : text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return text;
-}
-
 static std::string Trim(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t");
   return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
-  const std::string section = kSections[data[0] & 3], key = kKeys[(data[0] >> 2) % 3];
+  if (!size) return 0;
+  const char *section = kSections[data[0] & 3], *key = kKeys[(data[0] >> 2) % 3];
   const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
   const std::string firstLine = rest.substr(0, rest.find('\n'));
-  std::string value;
-  for (char c : firstLine) if (c != '\r') value += c;
+  std::string value = firstLine;
+  std::erase(value, '\r');
   const std::string text = firstLine.size() < rest.size() ? rest.substr(firstLine.size() + 1) : "";
-  const std::optional<std::string> saved = (data[0] & 0x10) ? std::nullopt : std::optional<std::string>(value);
+  const auto saved = data[0] & 0x10 ? std::nullopt : std::optional(value);
 
   const std::optional<std::string> old = platform::ReadIniValue(text, section, key);
   if (old) CHECK(*old == Trim(*old) && old->find('\n') == std::string::npos);
@@ -39,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    platform::ReplaceIniValue(after, section, key, saved) == after);
   if (!saved && !old) CHECK(after == text);
   for (const char* probe : {"Restore", "Other"}) for (const char* probeKey : {"OldWidth", "Old", "B"})
-      if (Lower(probe) != Lower(section) || Lower(probeKey) != Lower(key))
+      if (strcasecmp(probe, section) || strcasecmp(probeKey, key))
         CHECK(platform::ReadIniValue(after, probe, probeKey) == platform::ReadIniValue(text, probe, probeKey));
   return 0;
 }

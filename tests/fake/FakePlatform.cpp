@@ -1,4 +1,4 @@
-#include "fake/FakePlatform.h"
+#include "FakePlatform.h"
 
 #include "runtime/RuntimeError.h"
 #include "startup/CommandLineParse.h"
@@ -37,20 +37,18 @@ namespace platform {
 
 using fake::state;
 
-int32_t EnumDisplaySettingsA(const char* /*deviceName*/, int32_t modeNum, DEVMODEA* record) {
+int32_t EnumDisplaySettingsA(const char*, int32_t modeNum, DEVMODEA* record) {
   const bool current = modeNum == ENUM_CURRENT_SETTINGS && !state.currentReadFails;
-  if (!current && (modeNum < 0 || static_cast<size_t>(modeNum) >= state.modes.size())) return 0;
+  if (!current && (modeNum < 0 || modeNum >= std::ssize(state.modes))) return 0;
   // Like a platform whose depth field is 32 bits wide, fill its high half.
   DevModeImage image = ToImage(current ? state.current : state.modes[modeNum]);
-  image[106] = 0xAB;
-  image[107] = 0xCD;
+  image[106] = image[107] = 0xAB;
   FromImage(image.data(), *record);
   return 1;
 }
 
 int32_t ChangeDisplaySettingsA(DEVMODEA* record, uint32_t flags) {
-  state.changeImages.push_back(ToImage(*record));
-  state.changeFlags.push_back(flags);
+  state.changes.push_back({ToImage(*record), flags});
   if (state.changeResult >= 0) state.current = *record;
   return state.changeResult;
 }
@@ -66,7 +64,7 @@ void SaveSettings(const std::string&, const std::string& section, const std::vec
     if (++state.saveAttempts == state.failingSave)
       throw RuntimeError(ErrorKind::PlatformCallFailed, "save " + entry.key + ": the fake store refuses");
     if (entry.value) state.store[{section, entry.key}] = *entry.value;
-    if (!entry.value) state.store.erase({section, entry.key});
+    else state.store.erase({section, entry.key});
   }
 }
 

@@ -25,8 +25,8 @@ struct Platform {
   int saveCalls = 0;                 ///< SaveSettings calls
   std::string commandText;
   std::string listDirectory;
-  std::vector<DevModeImage> changeImages;  ///< every record handed to ChangeDisplaySettingsA, with its flags:
-  std::vector<uint32_t> changeFlags;
+  /// Every record handed to ChangeDisplaySettingsA, as its bytes, with its flags.
+  std::vector<std::pair<DevModeImage, uint32_t>> changes;
   std::vector<uint32_t> messageStyles;     ///< every message box's style
   int errorReports = 0;
 };

@@ -17,7 +17,7 @@ namespace {
 bool PrintMode(DWORD index) {
   DEVMODEA mode{};
   mode.dmSize = sizeof mode;
-  if (!EnumDisplaySettingsA(/*lpszDeviceName=*/nullptr, index, &mode)) return false;
+  if (!EnumDisplaySettingsA(nullptr, index, &mode)) return false;
   std::printf("%lu %lu %lu %lu\n", mode.dmPelsWidth, mode.dmPelsHeight, mode.dmBitsPerPel, mode.dmDisplayFrequency);
   return true;
 }
@@ -32,9 +32,8 @@ int main(int argc, char** argv) {
   }
   HKEY key = nullptr;
   if (command == "volatile" && argc == 3)
-    return RegCreateKeyExA(HKEY_CURRENT_USER, argv[2], /*Reserved=*/0, /*lpClass=*/nullptr, REG_OPTION_VOLATILE,
-                           KEY_ALL_ACCESS, /*lpSecurityAttributes=*/nullptr, &key,
-                           /*lpdwDisposition=*/nullptr) == ERROR_SUCCESS ? 0 : 1;
+    return RegCreateKeyExA(HKEY_CURRENT_USER, argv[2], 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                           nullptr) == ERROR_SUCCESS ? 0 : 1;
   std::fprintf(stderr, "usage: wine_helper modes | volatile KEY\n");
   return 1;
 }
