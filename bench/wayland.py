@@ -66,7 +66,9 @@ def main():
                  for size in ("800x600", "1024x768")],
                 env)
     with tempfile.TemporaryDirectory(prefix="vistrel-bench.") as work, kwin.Driver(built, work) as kde:
-        program, env = kde.command[0], kde.env
+        # kscreen-doctor reads KWin in process, on the display the driver gives the program.
+        env = dict(kde.env, HOME=work, QT_QPA_PLATFORM="wayland", KSCREEN_BACKEND_INPROCESS="1")
+        program = kde.command[0]
         compare("KWin", "list", [[program, "-output"]], [["kscreen-doctor", "-o"]], env)
     with tempfile.TemporaryDirectory(prefix="vistrel-bench.") as work, gnome.Driver(built, work) as mutter:
         program, env = mutter.command[0], mutter.env
