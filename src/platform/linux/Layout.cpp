@@ -192,6 +192,12 @@ std::optional<std::vector<Rect>> RectsOf(const std::vector<Box>& boxes) {
 
 }  // namespace
 
+double HeldScale(int32_t sent) {
+  constexpr double kSent = 256, kHeld = 120;  // steps per unit
+  const double held = std::round(sent / kSent * kHeld) / kHeld;
+  return std::fabs(held * kSent - sent) <= 0.5 ? held : sent / kSent;
+}
+
 Rect PlaceOf(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t transform, double scale) {
   const bool turned = transform % 2 == 1;
   const double across = turned ? height : width, down = turned ? width : height;

@@ -29,6 +29,12 @@ struct Rect {
 /// wide). wlroots takes any int32 as a custom mode; no compositor shows it.
 constexpr int32_t kLargestSize = 32767;
 
+/// Returns the scale that a compositor holds behind `sent`, a scale sent in
+/// steps of 1/256 (wl_fixed_t): KWin, sway, Wayfire, Hyprland and niri keep
+/// scales in steps of 1/120, so the step that rounds to `sent` (1.2 comes as
+/// 1.19921875); a scale off those steps is taken as sent.
+double HeldScale(int32_t sent);
+
 /// Returns the place of an output whose top-left corner is at `x`, `y`
 /// and that shows `width` by `height` pixels turned by `transform` (Wayland's
 /// numbering: an odd one turns by 90° or 270°) and divided by `scale`.

@@ -62,7 +62,7 @@ struct KdeOutput {
   std::string replicationSource;  // the UUID of the output it replicates; empty: none
   int32_t x = 0, y = 0;   // layout units: pixels divided by the scale
   int32_t transform = 0;  // wl_output's: 0 normal, 1 90°, 2 180°, 3 270°, 4-7 the same flipped
-  double scale = 1;  // as KWin holds it (KwinScale)
+  double scale = 1;  // as KWin holds it (HeldScale)
   bool enabled = false;
   bool done = false;     // its whole state has been announced
   bool removed = false;  // disconnected: it shows nothing and takes no configuration
@@ -114,15 +114,7 @@ void OnMode(void* data, kde_output_device_v2*, kde_output_device_mode_v2* proxy)
   kde_output_device_mode_v2_add_listener(proxy, &kModeListener, mode);
 }
 void OnOutputDone(void* data, kde_output_device_v2*) { OutputOf(data).done = true; }
-/// KWin keeps a scale in steps of 1/120 and sends it as a wl_fixed (steps of
-/// 1/256): the 1/120 step within half a wl_fixed step of what it sent is the
-/// scale it holds (1.2 comes as 1.19921875). A scale off those steps (written
-/// by hand into KWin's configuration) is taken as sent.
-double KwinScale(wl_fixed_t sent) {
-  const double scale = wl_fixed_to_double(sent), step = std::round(scale * 120) / 120;
-  return std::fabs(step - scale) <= 0.5 / 256 ? step : scale;
-}
-void OnScale(void* data, kde_output_device_v2*, wl_fixed_t scale) { OutputOf(data).scale = KwinScale(scale); }
+void OnScale(void* data, kde_output_device_v2*, wl_fixed_t scale) { OutputOf(data).scale = HeldScale(scale); }
 void OnEnabled(void* data, kde_output_device_v2*, int32_t enabled) { OutputOf(data).enabled = enabled != 0; }
 void OnName(void* data, kde_output_device_v2*, const char* name) { OutputOf(data).name = name; }
 void OnUuid(void* data, kde_output_device_v2*, const char* uuid) { OutputOf(data).uuid = uuid; }

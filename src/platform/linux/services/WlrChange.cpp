@@ -8,8 +8,15 @@
 namespace platform {
 namespace {
 
-constexpr int32_t kFixedOne = 256;  // 1 as a wl_fixed_t
-constexpr int32_t kScaleSteps = 120;
+/// Returns `head`'s place when it shows `width` by `height` pixels, sized as
+/// wlroots' output layout sizes it: turned, then divided by the scale (a
+/// float) and truncated.
+Rect WlrPlaceOf(const WlrHeadState& head, int32_t width, int32_t height) {
+  const bool turned = head.transform % 2 == 1;
+  const auto scale = static_cast<float>(HeldScale(head.scale));  // wlr_output.scale is a float
+  const auto scaled = [scale](int32_t pixels) { return static_cast<int32_t>(static_cast<float>(pixels) / scale); };
+  return {head.x, head.y, scaled(turned ? height : width), scaled(turned ? width : height)};
+}
 
 /// Returns the mode for `clone`, at the device's place, to show the picture
 /// of the device changed to `mode`: its own of that size, or on a virtual
@@ -32,18 +39,6 @@ void Cover(Rect& group, const Rect& place) {
 }
 
 }  // namespace
-
-double CompositorScale(int32_t reported) {
-  const double step = std::round(static_cast<double>(reported) * kScaleSteps / kFixedOne) / kScaleSteps;
-  return std::fabs(step * kFixedOne - reported) < 1 ? step : static_cast<double>(reported) / kFixedOne;
-}
-
-Rect WlrPlaceOf(const WlrHeadState& head, int32_t width, int32_t height) {
-  const bool turned = head.transform % 2 == 1;
-  const auto scale = static_cast<float>(CompositorScale(head.scale));  // wlr_output.scale is a float
-  const auto scaled = [scale](int32_t pixels) { return static_cast<int32_t>(static_cast<float>(pixels) / scale); };
-  return {head.x, head.y, scaled(turned ? height : width), scaled(turned ? width : height)};
-}
 
 std::optional<size_t> WlrDeviceOf(const std::vector<WlrHeadState>& heads) {
   std::optional<size_t> first, showing;

@@ -35,16 +35,6 @@ struct WlrHeadChange {
   std::optional<Rect> place;        ///< its new top-left corner, where the layout rule moves it
 };
 
-/// Returns the scale the compositor holds behind `reported` (1/256): sway,
-/// Wayfire, Hyprland and niri keep scales in steps of 1/120 (1.2 is reported
-/// as 1.19921875), so the step within 1/256 of it, else `reported` itself.
-double CompositorScale(int32_t reported);
-
-/// Returns `head`'s place when it shows `width` by `height` pixels, sized as
-/// wlroots' output layout sizes it: turned, then divided by the scale (a
-/// float) and truncated.
-Rect WlrPlaceOf(const WlrHeadState& head, int32_t width, int32_t height);
-
 /// Returns the device among `heads`: of the enabled heads that report a mode
 /// in force, the one at the layout's origin (0,0), where a desktop puts its
 /// primary display, else the first; else the first enabled head. Nothing
