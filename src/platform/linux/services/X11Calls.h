@@ -25,8 +25,10 @@ struct X11Calls {
   decltype(&::XFree) free;
   decltype(&::XGetErrorText) getErrorText;
   decltype(&::XGrabServer) grabServer;
+  decltype(&::XInternAtom) internAtom;
   decltype(&::XUngrabServer) ungrabServer;
   decltype(&::XListPixmapFormats) listPixmapFormats;
+  decltype(&::XQueryExtension) queryServerExtension;
   decltype(&::XSetErrorHandler) setErrorHandler;
   decltype(&::XSetIOErrorHandler) setIOErrorHandler;
   decltype(&::XSetIOErrorExitHandler) setIOErrorExitHandler;
@@ -37,6 +39,7 @@ struct X11Calls {
   decltype(&::XRRFreeScreenResources) freeScreenResources;
   decltype(&::XRRGetOutputPrimary) getOutputPrimary;
   decltype(&::XRRGetOutputInfo) getOutputInfo;
+  decltype(&::XRRGetOutputProperty) getOutputProperty;
   decltype(&::XRRFreeOutputInfo) freeOutputInfo;
   decltype(&::XRRGetCrtcInfo) getCrtcInfo;
   decltype(&::XRRFreeCrtcInfo) freeCrtcInfo;
@@ -56,8 +59,10 @@ extern X11Calls x11;
 #define XFree (platform::x11.free)
 #define XGetErrorText (platform::x11.getErrorText)
 #define XGrabServer (platform::x11.grabServer)
+#define XInternAtom (platform::x11.internAtom)
 #define XUngrabServer (platform::x11.ungrabServer)
 #define XListPixmapFormats (platform::x11.listPixmapFormats)
+#define XQueryExtension (platform::x11.queryServerExtension)
 #define XSetErrorHandler (platform::x11.setErrorHandler)
 #define XSetIOErrorHandler (platform::x11.setIOErrorHandler)
 #define XSetIOErrorExitHandler (platform::x11.setIOErrorExitHandler)
@@ -68,6 +73,7 @@ extern X11Calls x11;
 #define XRRFreeScreenResources (platform::x11.freeScreenResources)
 #define XRRGetOutputPrimary (platform::x11.getOutputPrimary)
 #define XRRGetOutputInfo (platform::x11.getOutputInfo)
+#define XRRGetOutputProperty (platform::x11.getOutputProperty)
 #define XRRFreeOutputInfo (platform::x11.freeOutputInfo)
 #define XRRGetCrtcInfo (platform::x11.getCrtcInfo)
 #define XRRFreeCrtcInfo (platform::x11.freeCrtcInfo)

@@ -5,6 +5,8 @@
 
 #include "platform/linux/services/X11Calls.h"
 
+#include <X11/Xatom.h>
+
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -32,7 +34,9 @@ bool LoadX11() {
          FindCall(xlib, "XCloseDisplay", &x11.closeDisplay) && FindCall(xlib, "XDisplayName", &x11.displayName) &&
          FindCall(xlib, "XFree", &x11.free) && FindCall(xlib, "XGetErrorText", &x11.getErrorText) &&
          FindCall(xlib, "XGrabServer", &x11.grabServer) && FindCall(xlib, "XUngrabServer", &x11.ungrabServer) &&
+         FindCall(xlib, "XInternAtom", &x11.internAtom) &&
          FindCall(xlib, "XListPixmapFormats", &x11.listPixmapFormats) &&
+         FindCall(xlib, "XQueryExtension", &x11.queryServerExtension) &&
          FindCall(xlib, "XSetErrorHandler", &x11.setErrorHandler) &&
          FindCall(xlib, "XSetIOErrorHandler", &x11.setIOErrorHandler) &&
          FindCall(xlib, "XSetIOErrorExitHandler", &x11.setIOErrorExitHandler) &&
@@ -42,6 +46,7 @@ bool LoadX11() {
          FindCall(xrandr, "XRRFreeScreenResources", &x11.freeScreenResources) &&
          FindCall(xrandr, "XRRGetOutputPrimary", &x11.getOutputPrimary) &&
          FindCall(xrandr, "XRRGetOutputInfo", &x11.getOutputInfo) &&
+         FindCall(xrandr, "XRRGetOutputProperty", &x11.getOutputProperty) &&
          FindCall(xrandr, "XRRFreeOutputInfo", &x11.freeOutputInfo) &&
          FindCall(xrandr, "XRRGetCrtcInfo", &x11.getCrtcInfo) &&
          FindCall(xrandr, "XRRFreeCrtcInfo", &x11.freeCrtcInfo) &&
@@ -126,6 +131,34 @@ OutputInfoHandle FindDevice(Display* display, XRRScreenResources* resources, RRO
     }
   }
   return nullptr;
+}
+
+/// Whether `output` carries the output property "RANDR Emulation" set, as
+/// XWayland (22.1.2 and later) marks each of its outputs.
+bool IsEmulated(Display* display, RROutput output) {
+  const Atom property = XInternAtom(display, "RANDR Emulation", /*only_if_exists=*/True);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, left = 0;
+  unsigned char* value = nullptr;
+  if (property == None || XRRGetOutputProperty(display, output, property, /*offset=*/0, /*length=*/1,
+                                               /*_delete=*/False, /*pending=*/False, AnyPropertyType, &type,
+                                               &format, &count, &left, &value) != Success)
+    return false;
+  // Xlib hands a 32-bit value over as a long.
+  const bool set = value && type == XA_INTEGER && format == 32 && count == 1 && *reinterpret_cast<long*>(value) != 0;
+  if (value) XFree(value);
+  return set;
+}
+
+/// Whether `output`, named `name`, is XWayland's: its server offers the
+/// XWAYLAND extension (23.1 and later) or the output is emulated. Only
+/// older ones are known by the name alone: XWAYLAND0, 1, ..., where newer
+/// ones take the compositor's (DP-1, headless).
+bool IsXWayland(Display* display, RROutput output, const std::string& name) {
+  int opcode = 0, firstEvent = 0, firstError = 0;
+  return XQueryExtension(display, "XWAYLAND", &opcode, &firstEvent, &firstError) || IsEmulated(display, output) ||
+         name.rfind("XWAYLAND", 0) == 0;
 }
 
 ModeEntry Entry(const XRRModeInfo& info, bool preferred) {
@@ -244,7 +277,7 @@ void X11RandR::Load() {
   device.name.assign(output->name, static_cast<size_t>(output->nameLen));
   // XWayland's outputs: its modes are emulated for the X clients that ask,
   // and a change never reaches the compositor's screen.
-  if (device.name.rfind("XWAYLAND", 0) == 0)
+  if (IsXWayland(display, output_, device.name))
     throw ServiceError("display " + DisplayText() + " is XWayland's, which does not change the screen: run vistrel "
                        "with WAYLAND_DISPLAY set to the Wayland session's display");
   crtcId_ = output->crtc;
