@@ -3,7 +3,8 @@
 # A compositor runs inside its chroot, in mount and network namespaces of its
 # own, and the program runs outside it on the socket's path.
 #
-# python3 chroot.py make SUITE...   makes each chroot that is not there yet
+# python3 chroot.py make SUITE...   makes each chroot that is not there yet,
+#                                  and adds to one made before what it lacks
 
 import os
 import shutil
@@ -13,8 +14,8 @@ import time
 
 CACHE = os.environ.get("VISTREL_CHROOTS", "/var/cache/vistrel/chroots")
 PACKAGES = {
-    "trixie": "kwin-wayland libkscreen-bin qt6-wayland mutter sway labwc phoc weston wlr-randr",
-    "sid": "kwin-wayland libkscreen-bin qt6-wayland mutter sway labwc wayfire phoc wlr-randr",
+    "trixie": "kwin-wayland libkscreen-bin qt6-wayland mutter sway labwc phoc weston xwayland wlr-randr",
+    "sid": "kwin-wayland libkscreen-bin qt6-wayland mutter sway labwc wayfire phoc weston xwayland wlr-randr",
 }
 COMMON = "wayland-utils dbus-daemon dbus-bin procps util-linux"
 PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
@@ -31,29 +32,42 @@ def root(suite):
 
 
 def make(suite):
-    target = root(suite)
+    # Makes `suite`'s chroot, or adds to one made before the packages it
+    # lacks: its .ready names the packages it has (none, where older).
+    target, wanted = root(suite), (PACKAGES[suite] + " " + COMMON).split()
     if os.path.exists(target + "/.ready"):
+        if set(wanted) - set(open(target + "/.ready").read().split()):
+            install(suite, target, wanted)
         return
     building = target + ".new"
     shutil.rmtree(building, ignore_errors=True)
     os.makedirs(CACHE, exist_ok=True)
+    install(suite, building, wanted, bootstrap=True)
+    os.rename(building, target)
+
+
+def install(suite, folder, packages, bootstrap=False):
+    # Installs into the chroot at `folder` (made first where `bootstrap`)
+    # the `packages` it lacks, and records in its .ready that it has them.
     log = open(os.path.join(CACHE, suite + ".log"), "w")
     run = lambda *command: subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, check=True)  # noqa: E731
     try:
-        # From Debian's own mirror.
-        run("debootstrap", "--variant=minbase", suite, building)
-        # sid's Release outlives its date.
-        with open(building + "/etc/apt/apt.conf.d/99vistrel", "w") as f:
-            f.write('Acquire::Check-Valid-Until "false";\nAPT::Install-Recommends "false";\n')
-        chrooted = ["chroot", building, "env", "-i", "PATH=" + PATH, "DEBIAN_FRONTEND=noninteractive"]
+        if bootstrap:
+            # From Debian's own mirror.
+            run("debootstrap", "--variant=minbase", suite, folder)
+            # sid's Release outlives its date.
+            with open(folder + "/etc/apt/apt.conf.d/99vistrel", "w") as f:
+                f.write('Acquire::Check-Valid-Until "false";\nAPT::Install-Recommends "false";\n')
+        chrooted = ["chroot", folder, "env", "-i", "PATH=" + PATH, "DEBIAN_FRONTEND=noninteractive"]
         run(*chrooted, "apt-get", "update", "-qq")
-        run(*chrooted, "apt-get", "install", "-y", "-qq", *(PACKAGES[suite] + " " + COMMON).split())
+        # What the chroot has stays at its version.
+        run(*chrooted, "apt-get", "install", "-y", "-qq", "--no-upgrade", *packages)
         run(*chrooted, "apt-get", "clean")
     except subprocess.CalledProcessError:
         # The log's last line says why: a mirror that cannot be reached, ...
         raise SystemExit("chroot: making Debian %s failed: %s" % (suite, open(log.name).read().strip()[-300:]))
-    open(building + "/.ready", "w").close()
-    os.rename(building, target)
+    with open(folder + "/.ready", "w") as f:
+        f.write(" ".join(packages) + "\n")
 
 
 def inside(suite, folder, command, env, user=None, net=True):
