@@ -1,13 +1,19 @@
 # A Wayland session with no service vistrel knows (Weston, headless), and
 # DISPLAY at a working X server that vistrel must not fall back to. The
-# variant `xwayland` drops WAYLAND_DISPLAY, as sudo, cron and ssh often do,
-# and leaves DISPLAY at Weston's XWayland, which vistrel must not change.
+# variant `xwayland[-SUITE]` drops WAYLAND_DISPLAY, as sudo, cron and ssh often
+# do, and leaves DISPLAY at Weston's XWayland, which vistrel must not change:
+# Debian 12's names its output XWAYLAND0; today's, in SUITE's chroot
+# (chroot.py), names it after Weston's, headless, and marks it as emulated.
 
 import os
 import re
 
 import chroot
 import x11
+
+# Weston's XWayland's sockets: one in the chroot's own /tmp where there is
+# one, the abstract one in the host's network, which the program reaches.
+X_SOCKETS = 'mkdir -pm 1777 /tmp/.X11-unix && exec "$@"'
 
 
 class Driver(x11.Driver):
@@ -24,16 +30,27 @@ class Driver(x11.Driver):
         super().__enter__()
         self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e")
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)  # nor a session bus
-        log, xwayland = self.work + "/weston.log", ["--xwayland"] * (self.variant == "xwayland")
+        xwayland, _, suite = self.variant.partition("-")
+        log, config = self.work + "/weston.log", self.work + "/weston.ini"
         open(log, "w").close()
-        self.weston = chroot.start("", self.work, ["weston", "--backend=headless-backend.so", "--socket=vistrel-e2e",
-                                                   "--log=" + log, *xwayland], self.env,
-                                   lambda: "listening on display" in open(log).read() if xwayland
-                                   else os.path.exists(self.work + "/vistrel-e2e"))
+        with open(config, "w") as f:
+            f.write("[input-method]\npath=\n" + "[shell]\nclient=\n" * bool(suite))
+        command = ["sh", "-c", X_SOCKETS, "sh", "weston", "--socket=vistrel-e2e", "--log=" + log, "-c", config,
+                   *["--xwayland"] * bool(xwayland)]
+        command += ["--backend=headless", "--shell=kiosk"] if suite else ["--backend=headless-backend.so"]
+        listening = lambda: re.search(r"listening on display (:\d+)", open(log).read())  # noqa: E731
+        self.weston = chroot.start(suite, self.work, command, {}, listening if xwayland else
+                                   lambda: os.path.exists(self.work + "/vistrel-e2e"), net=not xwayland)
         if xwayland:
-            self.env["DISPLAY"] = re.search(r"listening on display (:\d+)", open(log).read())[1]
+            found = listening()
+            self.env["DISPLAY"] = found and found[1]
             del self.env["WAYLAND_DISPLAY"]
             self.no_service_message = r'display ":\d+" is XWayland\'s, .* WAYLAND_DISPLAY .*'
+            # What the rows stand on: XWayland's output named as that Weston's XWayland names it.
+            outputs = found and re.findall(r"^(\S+) connected", self.xrandr(), re.M)
+            if outputs != ["headless" if suite else "XWAYLAND0"]:
+                self.__exit__()
+                raise RuntimeError("XWayland's outputs %r; weston's log: %s" % (outputs, open(log).read()[-500:]))
         return self
 
     def __exit__(self, *exception):
