@@ -34,7 +34,7 @@ class Driver(x11.Driver):
         log, config = self.work + "/weston.log", self.work + "/weston.ini"
         open(log, "w").close()
         with open(config, "w") as f:
-            f.write("[input-method]\npath=\n" + "[shell]\nclient=\n" * bool(suite))
+            f.write("[input-method]\npath=\n")
         command = ["sh", "-c", X_SOCKETS, "sh", "weston", "--socket=vistrel-e2e", "--log=" + log, "-c", config,
                    *["--xwayland"] * bool(xwayland)]
         command += ["--backend=headless", "--shell=kiosk"] if suite else ["--backend=headless-backend.so"]
