@@ -9,6 +9,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -26,6 +27,8 @@ constexpr const char* kPath = "/org/gnome/Mutter/DisplayConfig";
 constexpr const char* kLibrary = "libsystemd.so.0";
 constexpr const char* kReply = "GetCurrentState reply";  // what a failed read names
 constexpr uint32_t kTemporaryMethod = 1;  // ApplyMonitorsConfig: 0 verify, 1 temporary, 2 persistent
+constexpr uint64_t kCallBound = 5'000'000;     // µs: the longest any call waits
+constexpr uint64_t kSettleBound = 20'000'000;  // µs: the read after an apply that outlasted kCallBound
 
 /// The sd-bus calls used here, looked up in libsystemd.
 struct SdBus {
@@ -209,7 +212,8 @@ class GnomeDisplayConfig : public DisplayService {
   void Apply(const ModeEntry& mode, int32_t refreshHz) override;
 
  private:
-  void Fetch();  // GetCurrentState into state_
+  void Fetch(uint64_t usec = 0);  // GetCurrentState into state_, waiting `usec` at most (0: kCallBound)
+  std::string Unshown(const ModeEntry& mode) const;  // NotShown of the device in state_
   void ReadState(sd_bus_message* reply);
   void PickDevice();
   void AppendMonitors(sd_bus_message* m, const GnomeState& state, const GnomeLogical& logical) const;
@@ -226,7 +230,7 @@ void GnomeDisplayConfig::Connect() {
   const std::string lookedFor = std::string(kService) + " on the session bus";
   const int opened = sd_.openUser(&bus_.value);
   if (opened < 0) throw ServiceError::Absent(lookedFor + ", which cannot be reached: " + std::strerror(-opened));
-  sd_.setTimeout(bus_.value, /*usec=*/5'000'000);  // every call, the connection's own included, waits 5 s at most
+  sd_.setTimeout(bus_.value, kCallBound);  // every call, the connection's own included
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
   int owned = 0;
@@ -273,10 +277,13 @@ void GnomeDisplayConfig::PickDevice() {
   state_.logical = LogicalOf(monitors[state_.device].connector);
 }
 
-void GnomeDisplayConfig::Fetch() {
+void GnomeDisplayConfig::Fetch(uint64_t usec) {
+  MessageHandle call(sd_);
+  Check(sd_.newMethodCall(bus_.value, &call.value, kService, kPath, kService, "GetCurrentState"),
+        "GetCurrentState message");
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
-  if (sd_.callMethod(bus_.value, kService, kPath, kService, "GetCurrentState", &error.value, &reply.value, "") < 0)
+  if (sd_.call(bus_.value, call.value, usec, &error.value, &reply.value) < 0)
     throw ServiceError(std::string("GetCurrentState: ") + (error.value.message ? error.value.message : "no reply"));
   state_ = {};
   ReadState(reply.value);
@@ -343,16 +350,34 @@ void GnomeDisplayConfig::Apply(const ModeEntry& mode, int32_t refreshHz) {
   AppendState(call.value, *planned);
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
-  if (sd_.call(bus_.value, call.value, /*usec=*/0, &error.value, &reply.value) < 0)
-    throw ServiceError(std::string("ApplyMonitorsConfig: ") + (error.value.message ? error.value.message : "no reply"));
+  const int sent = sd_.call(bus_.value, call.value, /*usec=*/0, &error.value, &reply.value);
+  const std::string failed =
+      std::string("ApplyMonitorsConfig: ") + (error.value.message ? error.value.message : "no reply");
+  if (sent == -ETIMEDOUT) {
+    // A modeset of several monitors, or through an MST hub, can outlast the
+    // bound and still succeed. Mutter answers calls in turn, so a read
+    // answered now shows what the apply made; the screen decides.
+    try {
+      Fetch(kSettleBound);
+    } catch (const ServiceError&) {
+      throw ServiceError(failed);
+    }
+    if (!Unshown(mode).empty()) throw ServiceError(failed);
+    return;
+  }
+  if (sent < 0) throw ServiceError(failed);
   // Believed when the device shows it, in the state that follows the answer.
   Fetch();
+  const std::string wrong = Unshown(mode);
+  if (!wrong.empty()) throw ServiceError("ApplyMonitorsConfig: Mutter answered, but " + wrong);
+}
+
+std::string GnomeDisplayConfig::Unshown(const ModeEntry& mode) const {
   const int shown = MonitorOf(state_, device.name);
   std::optional<ModeEntry> now;
   if (shown >= 0 && state_.monitors[shown].current >= 0)
     now = state_.monitors[shown].modes[state_.monitors[shown].current].entry;
-  const std::string wrong = NotShown(device.name, mode, now);
-  if (!wrong.empty()) throw ServiceError("ApplyMonitorsConfig: Mutter answered, but " + wrong);
+  return NotShown(device.name, mode, now);
 }
 
 }  // namespace
