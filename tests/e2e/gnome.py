@@ -119,11 +119,8 @@ class Driver(x11.Driver):
         next(line for line in self.watch.stdout if "member=NameLost" in line)  # it watches from now on
 
         def go_on():
-            calls = ""
-            for line in self.watch.stdout:
-                calls += line
-                if re.search("member=ApplyMonitorsConfig.*member=GetCurrentState", calls, re.S):
-                    break
+            for member in ("ApplyMonitorsConfig", "GetCurrentState"):
+                next((line for line in self.watch.stdout if "member=" + member in line), None)
             os.kill(self.mutter.pid, signal.SIGCONT)
         return lambda: (os.kill(self.mutter.pid, signal.SIGSTOP), threading.Thread(target=go_on).start()), self.env
 
