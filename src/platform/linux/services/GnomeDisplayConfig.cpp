@@ -143,7 +143,8 @@ void ReadMonitorProperties(const SdBus& sd, sd_bus_message* m, GnomeMonitor* mon
     if (key == "is-underscanning") monitor->underscanning = ReadVariant<int>(sd, m, "b") != 0;
     if (key == "color-mode") monitor->colorMode = ReadVariant<uint32_t>(sd, m, "u");
     if (key == "rgb-range") monitor->rgbRange = ReadVariant<uint32_t>(sd, m, "u");
-    return key == "is-underscanning" || key == "color-mode" || key == "rgb-range";
+    if (key == "is-for-lease") monitor->forLease = ReadVariant<int>(sd, m, "b") != 0;
+    return key == "is-underscanning" || key == "color-mode" || key == "rgb-range" || key == "is-for-lease";
   });
 }
 
@@ -153,6 +154,9 @@ GnomeMonitor ReadMonitor(const SdBus& sd, sd_bus_message* m) {
   const char *connector = nullptr, *vendor = nullptr, *product = nullptr, *serial = nullptr;
   Check(sd.read(m, "(ssss)", &connector, &vendor, &product, &serial), kReply);
   monitor.connector = connector;
+  monitor.vendor = vendor;
+  monitor.product = product;
+  monitor.serial = serial;
   Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "(siiddada{sv})"), kReply);
   while (Check(sd.enter(m, SD_BUS_TYPE_STRUCT, "siiddada{sv}"), kReply) > 0) {
     const char* id = nullptr;
@@ -218,6 +222,7 @@ class GnomeDisplayConfig : public DisplayService {
   void PickDevice();
   void AppendMonitors(sd_bus_message* m, const GnomeState& state, const GnomeLogical& logical) const;
   void AppendState(sd_bus_message* m, const GnomeState& state) const;
+  void AppendForLease(sd_bus_message* m, const GnomeState& state) const;
   int LogicalOf(const std::string& connector) const;  // -1: shown by none
 
   const SdBus& sd_;
@@ -336,7 +341,28 @@ void GnomeDisplayConfig::AppendState(sd_bus_message* m, const GnomeState& state)
   Check(sd_.close(m), what);
   Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "{sv}"), what);
   if (state.layoutModeChangeable) Check(sd_.append(m, "{sv}", "layout-mode", "u", state.layoutMode), what);
+  AppendForLease(m, state);
   Check(sd_.close(m), what);
+}
+
+/// Appends the property monitors-for-lease, a(ssss), naming the monitors the
+/// service reported set aside for lease (Mutter 48 and later): a change
+/// without it leases none. Nothing where it reported none.
+void GnomeDisplayConfig::AppendForLease(sd_bus_message* m, const GnomeState& state) const {
+  const char* what = "ApplyMonitorsConfig message";
+  std::vector<const GnomeMonitor*> leased;
+  for (const GnomeMonitor& monitor : state.monitors)
+    if (monitor.forLease) leased.push_back(&monitor);
+  if (leased.empty()) return;
+  Check(sd_.open(m, SD_BUS_TYPE_DICT_ENTRY, "sv"), what);
+  Check(sd_.append(m, "s", "monitors-for-lease"), what);
+  Check(sd_.open(m, SD_BUS_TYPE_VARIANT, "a(ssss)"), what);
+  Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "(ssss)"), what);
+  for (const GnomeMonitor* monitor : leased)
+    Check(sd_.append(m, "(ssss)", monitor->connector.c_str(), monitor->vendor.c_str(), monitor->product.c_str(),
+                     monitor->serial.c_str()),
+          what);
+  for (int open = 3; open > 0; --open) Check(sd_.close(m), what);  // the array, the variant, the entry
 }
 
 void GnomeDisplayConfig::Apply(const ModeEntry& mode, int32_t refreshHz) {
