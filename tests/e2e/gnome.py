@@ -148,6 +148,7 @@ CASES = [
     # A chosen scale stays as the new mode lists it: 1.5 is 1.497 at 1280x1024.
     Case("a chosen fractional scale stays", "-1024 -1280 -32 -75 -1".split(), mode="1920x1200@60",
          arrangement="fractional", mode_after="1280x1024@75"),
+    # Mutter 48 and later lease no monitor that a change does not name again.
     Case("a monitor set aside for lease stays so", NUMERIC, arrangement="one for lease", mode_after="1024x768@60",
          on={"gnome": None, "gnome:trixie": {}}),
     # Mutter takes the change in turn, but answers it after the bound.
