@@ -12,7 +12,9 @@
 import json
 import os
 import re
+import signal
 import subprocess
+import threading
 
 import chroot
 import x11
@@ -42,7 +44,8 @@ class Driver(x11.Driver):
     # layout per size: "physical" where the layout mode is (else it is
     # logical, the session's default), then each logical monitor: its place,
     # scale (x), rotation (r), whether primary (P), and its monitors by their
-    # connectors' numbers (LVDS1 is 1, Meta-0 is 0) with their modes.
+    # connectors' numbers (LVDS1 is 1, Meta-0 is 0) with their modes; "lease
+    # N": monitor N set aside for lease (Mutter 48 and later).
 
     def __enter__(self):
         # The variant is the chroot Mutter runs in ("": the host's), and sid's runs headless.
@@ -78,16 +81,21 @@ class Driver(x11.Driver):
     def set_mode(self, width, height, rate):
         logicals = self.layout(width, height, rate).split(" | ")
         physical = logicals[0] == "physical"
-        args = [len(logicals) - physical]
-        for logical in logicals[physical:]:
+        leased = [logical.split()[1] for logical in logicals if logical.startswith("lease")]
+        logicals = logicals[physical:len(logicals) - len(leased)]
+        args = [len(logicals)]
+        for logical in logicals:
             place, *flags, shown = logical.split()
             flag = {f[0]: f[1:] for f in flags}
             args += [*place.split(","), flag.get("x", 1), flag.get("r", 0), int("P" in flag), shown.count("+") + 1]
             for monitor in shown.split("+"):
                 number, w, h, hz = re.split("[:x@]", monitor)
                 args += [self.stem + number, "%sx%s@%.3f" % (w, h, float(hz)), 0]
-        self.call("ApplyMonitorsConfig", "uua(iiduba(ssa{sv}))a{sv}", self.call("GetCurrentState")[0], 1, *args, 1,
-                  "layout-mode", "u", 1 + physical)
+        serial, monitors, *_ = self.call("GetCurrentState")
+        specs = [spec for spec, *_ in monitors if spec[0][len(self.stem):] in leased]
+        args += [1 + bool(leased), "layout-mode", "u", 1 + physical]
+        args += ["monitors-for-lease", "a(ssss)", len(specs), *sum(specs, [])] if leased else []
+        self.call("ApplyMonitorsConfig", "uua(iiduba(ssa{sv}))a{sv}", serial, 1, *args)
 
     def shown(self):
         # The primary's first monitor's mode, and the layout as the
@@ -101,11 +109,36 @@ class Driver(x11.Driver):
             shown.append("%d,%d" % (x, y) + " x%g" % round(scale, 3) * (scale != 1) + " r%d" % turn * (turn > 0)
                          + " P" * primary + " " + "+".join("%s:%dx%d@%g" % (c[len(self.stem):], *modes[c])
                                                            for c, *_ in connectors))
+        shown += ["lease " + m[0][len(self.stem):] for m, _, has in monitors if has.get("is-for-lease", {}).get("data")]
         return next(modes[connectors[0][0]] for *_, primary, connectors, _ in logicals if primary), shown
 
     def modes(self):
         # The device's modes in the service's order, as (width, height, 32, Hz).
         return [(w, h, 32, hz) for _, w, h, hz, *_ in self.call("GetCurrentState")[1][0][1]]
+
+    def meanwhile(self):
+        # Mutter stops before the program sends its change, and goes on once
+        # the program, past the change's bound, reads the state again (or the
+        # run ended): an apply that takes longer than the bound.
+        rule = "type='method_call',interface='%s'" % SERVICE
+        self.watch = subprocess.Popen(["dbus-monitor", "--address", self.env["DBUS_SESSION_BUS_ADDRESS"], rule],
+                                      stdout=subprocess.PIPE, text=True)
+        next(line for line in self.watch.stdout if "member=NameLost" in line)  # it watches from now on
+
+        def go_on():
+            for member in ("ApplyMonitorsConfig", "GetCurrentState"):
+                next((line for line in self.watch.stdout if "member=" + member in line), None)
+            os.kill(self.mutter.pid, signal.SIGCONT)
+        return lambda: (os.kill(self.mutter.pid, signal.SIGSTOP), threading.Thread(target=go_on).start()), self.env
+
+    def run(self, args, env):
+        self.watch = None
+        try:
+            return super().run(args, env)
+        finally:
+            if self.watch:
+                self.watch.kill()
+                os.kill(self.mutter.pid, signal.SIGCONT)
 
 
 CASES = [
@@ -115,4 +148,10 @@ CASES = [
     # A chosen scale stays as the new mode lists it: 1.5 is 1.497 at 1280x1024.
     Case("a chosen fractional scale stays", "-1024 -1280 -32 -75 -1".split(), mode="1920x1200@60",
          arrangement="fractional", mode_after="1280x1024@75"),
+    # Mutter 48 and later lease no monitor that a change does not name again.
+    Case("a monitor set aside for lease stays so", NUMERIC, arrangement="one for lease", mode_after="1024x768@60",
+         on={"gnome": None, "gnome:trixie": {}}),
+    # Mutter takes the change in turn, but answers it after the bound.
+    Case("an apply that outlasts the bound and succeeds is no refusal", NUMERIC, saved="pipe",
+         mode_after="1024x768@60", on={"gnome:sid": None}),
 ]

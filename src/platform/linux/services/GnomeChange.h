@@ -35,6 +35,8 @@ struct GnomeMonitor {
   std::optional<bool> underscanning;  ///< as reported (is-underscanning)
   std::optional<uint32_t> colorMode;  ///< as reported (color-mode)
   std::optional<uint32_t> rgbRange;   ///< as reported (rgb-range)
+  bool forLease = false;              ///< set aside for lease, out of the layout (is-for-lease)
+  std::string vendor{}, product{}, serial{};  ///< with the connector, the spec that names it for lease
 };
 
 /// One logical monitor: a place in the layout shown by one or more monitors

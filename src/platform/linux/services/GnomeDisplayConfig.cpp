@@ -9,6 +9,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -26,6 +27,8 @@ constexpr const char* kPath = "/org/gnome/Mutter/DisplayConfig";
 constexpr const char* kLibrary = "libsystemd.so.0";
 constexpr const char* kReply = "GetCurrentState reply";  // what a failed read names
 constexpr uint32_t kTemporaryMethod = 1;  // ApplyMonitorsConfig: 0 verify, 1 temporary, 2 persistent
+constexpr uint64_t kCallBound = 5'000'000;     // µs: the longest any call waits
+constexpr uint64_t kSettleBound = 20'000'000;  // µs: the read after an apply that outlasted kCallBound
 
 /// The sd-bus calls used here, looked up in libsystemd.
 struct SdBus {
@@ -140,7 +143,8 @@ void ReadMonitorProperties(const SdBus& sd, sd_bus_message* m, GnomeMonitor* mon
     if (key == "is-underscanning") monitor->underscanning = ReadVariant<int>(sd, m, "b") != 0;
     if (key == "color-mode") monitor->colorMode = ReadVariant<uint32_t>(sd, m, "u");
     if (key == "rgb-range") monitor->rgbRange = ReadVariant<uint32_t>(sd, m, "u");
-    return key == "is-underscanning" || key == "color-mode" || key == "rgb-range";
+    if (key == "is-for-lease") monitor->forLease = ReadVariant<int>(sd, m, "b") != 0;
+    return key == "is-underscanning" || key == "color-mode" || key == "rgb-range" || key == "is-for-lease";
   });
 }
 
@@ -150,6 +154,9 @@ GnomeMonitor ReadMonitor(const SdBus& sd, sd_bus_message* m) {
   const char *connector = nullptr, *vendor = nullptr, *product = nullptr, *serial = nullptr;
   Check(sd.read(m, "(ssss)", &connector, &vendor, &product, &serial), kReply);
   monitor.connector = connector;
+  monitor.vendor = vendor;
+  monitor.product = product;
+  monitor.serial = serial;
   Check(sd.enter(m, SD_BUS_TYPE_ARRAY, "(siiddada{sv})"), kReply);
   while (Check(sd.enter(m, SD_BUS_TYPE_STRUCT, "siiddada{sv}"), kReply) > 0) {
     const char* id = nullptr;
@@ -209,11 +216,13 @@ class GnomeDisplayConfig : public DisplayService {
   void Apply(const ModeEntry& mode, int32_t refreshHz) override;
 
  private:
-  void Fetch();  // GetCurrentState into state_
+  void Fetch(uint64_t usec = 0);  // GetCurrentState into state_, waiting `usec` at most (0: kCallBound)
+  std::string Unshown(const ModeEntry& mode) const;  // NotShown of the device in state_
   void ReadState(sd_bus_message* reply);
   void PickDevice();
   void AppendMonitors(sd_bus_message* m, const GnomeState& state, const GnomeLogical& logical) const;
   void AppendState(sd_bus_message* m, const GnomeState& state) const;
+  void AppendForLease(sd_bus_message* m, const GnomeState& state) const;
   int LogicalOf(const std::string& connector) const;  // -1: shown by none
 
   const SdBus& sd_;
@@ -226,7 +235,7 @@ void GnomeDisplayConfig::Connect() {
   const std::string lookedFor = std::string(kService) + " on the session bus";
   const int opened = sd_.openUser(&bus_.value);
   if (opened < 0) throw ServiceError::Absent(lookedFor + ", which cannot be reached: " + std::strerror(-opened));
-  sd_.setTimeout(bus_.value, /*usec=*/5'000'000);  // every call, the connection's own included, waits 5 s at most
+  sd_.setTimeout(bus_.value, kCallBound);  // every call, the connection's own included
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
   int owned = 0;
@@ -273,10 +282,13 @@ void GnomeDisplayConfig::PickDevice() {
   state_.logical = LogicalOf(monitors[state_.device].connector);
 }
 
-void GnomeDisplayConfig::Fetch() {
+void GnomeDisplayConfig::Fetch(uint64_t usec) {
+  MessageHandle call(sd_);
+  Check(sd_.newMethodCall(bus_.value, &call.value, kService, kPath, kService, "GetCurrentState"),
+        "GetCurrentState message");
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
-  if (sd_.callMethod(bus_.value, kService, kPath, kService, "GetCurrentState", &error.value, &reply.value, "") < 0)
+  if (sd_.call(bus_.value, call.value, usec, &error.value, &reply.value) < 0)
     throw ServiceError(std::string("GetCurrentState: ") + (error.value.message ? error.value.message : "no reply"));
   state_ = {};
   ReadState(reply.value);
@@ -329,7 +341,28 @@ void GnomeDisplayConfig::AppendState(sd_bus_message* m, const GnomeState& state)
   Check(sd_.close(m), what);
   Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "{sv}"), what);
   if (state.layoutModeChangeable) Check(sd_.append(m, "{sv}", "layout-mode", "u", state.layoutMode), what);
+  AppendForLease(m, state);
   Check(sd_.close(m), what);
+}
+
+/// Appends the property monitors-for-lease, a(ssss), naming the monitors the
+/// service reported set aside for lease (Mutter 48 and later): a change
+/// without it leases none. Nothing where it reported none.
+void GnomeDisplayConfig::AppendForLease(sd_bus_message* m, const GnomeState& state) const {
+  const char* what = "ApplyMonitorsConfig message";
+  std::vector<const GnomeMonitor*> leased;
+  for (const GnomeMonitor& monitor : state.monitors)
+    if (monitor.forLease) leased.push_back(&monitor);
+  if (leased.empty()) return;
+  Check(sd_.open(m, SD_BUS_TYPE_DICT_ENTRY, "sv"), what);
+  Check(sd_.append(m, "s", "monitors-for-lease"), what);
+  Check(sd_.open(m, SD_BUS_TYPE_VARIANT, "a(ssss)"), what);
+  Check(sd_.open(m, SD_BUS_TYPE_ARRAY, "(ssss)"), what);
+  for (const GnomeMonitor* monitor : leased)
+    Check(sd_.append(m, "(ssss)", monitor->connector.c_str(), monitor->vendor.c_str(), monitor->product.c_str(),
+                     monitor->serial.c_str()),
+          what);
+  for (int open = 3; open > 0; --open) Check(sd_.close(m), what);  // the array, the variant, the entry
 }
 
 void GnomeDisplayConfig::Apply(const ModeEntry& mode, int32_t refreshHz) {
@@ -343,16 +376,34 @@ void GnomeDisplayConfig::Apply(const ModeEntry& mode, int32_t refreshHz) {
   AppendState(call.value, *planned);
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
-  if (sd_.call(bus_.value, call.value, /*usec=*/0, &error.value, &reply.value) < 0)
-    throw ServiceError(std::string("ApplyMonitorsConfig: ") + (error.value.message ? error.value.message : "no reply"));
+  const int sent = sd_.call(bus_.value, call.value, /*usec=*/0, &error.value, &reply.value);
+  const std::string failed =
+      std::string("ApplyMonitorsConfig: ") + (error.value.message ? error.value.message : "no reply");
+  if (sent == -ETIMEDOUT) {
+    // A modeset of several monitors, or through an MST hub, can outlast the
+    // bound and still succeed. Mutter answers calls in turn, so a read
+    // answered now shows what the apply made; the screen decides.
+    try {
+      Fetch(kSettleBound);
+    } catch (const ServiceError&) {
+      throw ServiceError(failed);
+    }
+    if (!Unshown(mode).empty()) throw ServiceError(failed);
+    return;
+  }
+  if (sent < 0) throw ServiceError(failed);
   // Believed when the device shows it, in the state that follows the answer.
   Fetch();
+  const std::string wrong = Unshown(mode);
+  if (!wrong.empty()) throw ServiceError("ApplyMonitorsConfig: Mutter answered, but " + wrong);
+}
+
+std::string GnomeDisplayConfig::Unshown(const ModeEntry& mode) const {
   const int shown = MonitorOf(state_, device.name);
   std::optional<ModeEntry> now;
   if (shown >= 0 && state_.monitors[shown].current >= 0)
     now = state_.monitors[shown].modes[state_.monitors[shown].current].entry;
-  const std::string wrong = NotShown(device.name, mode, now);
-  if (!wrong.empty()) throw ServiceError("ApplyMonitorsConfig: Mutter answered, but " + wrong);
+  return NotShown(device.name, mode, now);
 }
 
 }  // namespace
