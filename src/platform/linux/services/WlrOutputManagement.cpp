@@ -263,7 +263,7 @@ bool WlrOutputManagement::ReadBack(const ModeEntry& mode, const std::vector<WlrH
 }
 
 void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
-  const auto ours = std::find_if(heads.begin(), heads.end(), [this](const auto& head) { return head.get() == device_; });
+  const auto ours = std::find_if(heads.begin(), heads.end(), [this](const auto& h) { return h.get() == device_; });
   const std::vector<WlrHeadChange> changes =
       PlanWlrChange(States(), static_cast<size_t>(ours - heads.begin()), mode, refreshHz);
   const std::string change = device.name + " to " + std::to_string(mode.width) + "x" + std::to_string(mode.height) +
