@@ -108,10 +108,6 @@ TEST(ScaleForTest, DefaultIsTheNearestBelowThePreferred) {
   EXPECT_EQ(ScaleFor(mode({1, 1.75, 2}), mode({1, 1.25, 3}), 1.75), 1.25);
 }
 
-static std::string ModeText(int32_t width, int32_t height, double refresh) {
-  return std::to_string(width) + "x" + std::to_string(height) + "@" + std::to_string(WholeHz(refresh));
-}
-
 // What no compositor here shows: a clone that lacks the size (Wayfire's
 // mirror, at 0,0 too), a head without a mode in force (COSMIC's mirror), a
 // success whose read back is not the mode asked; and what niri and Hyprland
@@ -125,12 +121,13 @@ TEST(PlanWlrChangeTest, EveryEnabledHeadStatedWhereNoRuleOverlapsClonesTogether)
                                      {"C", {big}, big, true, false, 1067},  // 1066.67 rounded
                                      {"D", {big}, big, true, /*takesAnySize=*/true, 1067, 720},
                                      {"E", {big}, big, false, false, 9000}};
-  // Each head's mode (its id, or a custom mode's size and rate), then each place sent.
+  // Each head's mode (its id, or a custom mode's width@rate), then each place sent.
   const auto plan = [&heads](const ModeEntry& mode) {
     std::string modes, places;
     for (const WlrHeadChange& change : PlanWlrChange(heads, 0, mode, 60)) {
       const std::optional<ModeEntry>& m = change.mode;
-      modes += !m ? "- " : m->id ? std::to_string(*m->id) + " " : ModeText(m->width, m->height, m->refresh) + " ";
+      const std::string custom = m ? std::to_string(m->width) + "@" + std::to_string(WholeHz(m->refresh)) : "-";
+      modes += (m && m->id ? std::to_string(*m->id) : custom) + " ";
       if (change.place) places += std::to_string(change.place->x) + "," + std::to_string(change.place->y) + " ";
     }
     return modes + places;
@@ -142,18 +139,18 @@ TEST(PlanWlrChangeTest, EveryEnabledHeadStatedWhereNoRuleOverlapsClonesTogether)
   EXPECT_EQ(refusal(), "B, which shows the same picture as A, has no mode of 1024x768 at 60 Hz");
   heads[1].modes.push_back(small);
   // 1024 at 1.2 is 853 truncated, 854 rounded at 1.19921875 as sent; D's mode as a custom mode.
-  EXPECT_EQ(plan(small), "1 1 0 1280x720@60 - 0,0 0,0 854,0 854,720 ");
+  EXPECT_EQ(plan(small), "1 1 0 1280@60 - 0,0 0,0 854,0 854,720 ");
   std::vector<WlrHeadState> after = heads;
   after[2].x = 853, after[3].x = 854, after[4].x = 0;
   EXPECT_EQ(WlrMisplaced(after, PlanWlrChange(heads, 0, small, 60)),
             std::vector<std::string>{"the compositor put C at 853,0, not at 854,0 as asked"});
   // At 1.5: 1600 pixels are 1066.67 units, 1067 where niri and COSMIC round; one unit
   // apart (truncated by wlroots) reads as touching on the way back.
-  heads = {{"A", {}, ModeEntry{0, 1920, 1080, 60, false, false}, true, true, 0, 0, 0, 384},
-           {"C", {big}, big, true, false, 1280}};
-  EXPECT_EQ(plan({{}, 1600, 900, 60, false, false}), "1600x900@60 0 0,0 1067,0 ");
-  heads[0].current = ModeEntry{0, 1600, 900, 60, false, false}, heads[1].x = 1066;
-  EXPECT_EQ(plan({{}, 1920, 1080, 60, false, false}), "1920x1080@60 0 0,0 1280,0 ");
+  const ModeEntry wide{{}, 1920, 1080, 60, false, false}, narrow{{}, 1600, 900, 60, false, false};
+  heads = {{"A", {}, wide, true, true, 0, 0, 0, 384}, {"C", {big}, big, true, false, 1280}};
+  EXPECT_EQ(plan(narrow), "1600@60 0 0,0 1067,0 ");
+  heads[0].current = narrow, heads[1].x = 1066;
+  EXPECT_EQ(plan(wide), "1920@60 0 0,0 1280,0 ");
   EXPECT_FALSE(WlrShows(heads[0], small) || WlrShows(heads[0], {{}, 1600, 900, 75, false, false}));
   heads[0].current.reset();
   EXPECT_EQ(WlrDeviceOf(heads), 1u);
