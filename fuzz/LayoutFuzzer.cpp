@@ -101,7 +101,7 @@ Rect Beside(const Rect& from, int32_t width, int32_t height, uint8_t how, uint8_
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in{data, size};
-  const int32_t slack = in.Byte() % 3;
+  const int32_t slack = in.Byte() % 4;  // as far apart as compositors size a scaled output
   const size_t count = 2 + in.Byte() % 5, device = in.Byte() % count;
   const int32_t width = in.Size(), height = in.Size();
   Layout before{{0, 0, in.Size(), in.Size()}};

@@ -105,7 +105,8 @@ CASES = [
          message="the compositor cancelled the change of HEADLESS-2 to 1024x768 at 60 Hz: its .*"),
     Case("a compositor that does not answer: one line after the bound", NUMERIC, saved="frozen", status=3,
          message='the Wayland display ".*": no answer within 10 s'),
-    # Layout sizes as the compositor's: 1.2 is 1.19921875 in the protocol; a scaled width is truncated.
+    # A neighbour where no compositor's scaled size overlaps it: 1024 pixels at 1.2, 1.19921875 in the
+    # protocol, are 853 units where truncated (wlroots), 854 where rounded (COSMIC): one unit apart here.
     Case("a neighbour beside a device at scale 1.2", NUMERIC, mode="1280x720@60", arrangement="scale 1.2",
          mode_after="1024x768@60"),
     Case("a neighbour beside a device at scale 1.75", "-1080 -1920 -32 -60 -1".split(),

@@ -109,23 +109,49 @@ TEST(ScaleForTest, DefaultIsTheNearestBelowThePreferred) {
 }
 
 // What no compositor here shows: a clone that lacks the size (Wayfire's
-// mirror, at 0,0 too), a head without a mode in force (COSMIC's mirror),
-// a success whose read back is not the mode asked.
-TEST(PlanWlrChangeTest, ClonesChangeTogetherOrNotAtAllAndNothingElseIsSent) {
+// mirror, at 0,0 too), a head without a mode in force (COSMIC's mirror), a
+// success whose read back is not the mode asked; and what niri and Hyprland
+// need, which keep no unsent setting: every enabled head stated, each where
+// neither rounding (niri, COSMIC) nor truncation (wlroots) of a scaled size
+// overlaps it, and told where the compositor put it elsewhere.
+TEST(PlanWlrChangeTest, EveryEnabledHeadStatedWhereNoRuleOverlapsClonesTogether) {
   const ModeEntry big{0, 1280, 720, 60, false, true}, small{1, 1024, 768, 60, false, false};
   std::vector<WlrHeadState> heads = {{"A", {big, small}, big, true, false, 0, 0, 0, 307},  // scale 1.2
                                      {"B", {big}, big, true, false, 0, 0, 0, 307},
-                                     {"C", {big}, big, true, false, 1066}};
+                                     {"C", {big}, big, true, false, 1067},  // 1066.67 rounded
+                                     {"D", {big}, big, true, /*takesAnySize=*/true, 1067, 720},
+                                     {"E", {big}, big, false, false, 9000}};
+  // Each head's mode (its id, or a custom mode's width@rate), then each place sent.
+  const auto plan = [&heads](const ModeEntry& mode) {
+    std::string modes, places;
+    for (const WlrHeadChange& change : PlanWlrChange(heads, 0, mode, 60)) {
+      const std::optional<ModeEntry>& m = change.mode;
+      const std::string custom = m ? std::to_string(m->width) + "@" + std::to_string(WholeHz(m->refresh)) : "-";
+      modes += (m && m->id ? std::to_string(*m->id) : custom) + " ";
+      if (change.place) places += std::to_string(change.place->x) + "," + std::to_string(change.place->y) + " ";
+    }
+    return modes + places;
+  };
   const auto refusal = [&]() -> std::string {
-    try { PlanWlrChange(heads, 0, small, 60); } catch (const std::exception& error) { return error.what(); }
+    try { plan(small); } catch (const std::exception& error) { return error.what(); }
     return "";
   };
   EXPECT_EQ(refusal(), "B, which shows the same picture as A, has no mode of 1024x768 at 60 Hz");
   heads[1].modes.push_back(small);
-  const std::vector<WlrHeadChange> changes = PlanWlrChange(heads, 0, small, 60);
-  EXPECT_TRUE(changes[1].mode && changes[1].mode->id == 1u && !changes[1].place && !changes[2].mode);
-  EXPECT_EQ(changes[2].place.value_or(Rect{}).x, 853);  // 1024 / 1.2, truncated: it touched A at 1066
-  EXPECT_FALSE(WlrShows(heads[0], small) || WlrShows(heads[0], {{}, 1280, 720, 75, false, false}));
+  // 1024 at 1.2 is 853 truncated, 854 rounded at 1.19921875 as sent; D's mode as a custom mode.
+  EXPECT_EQ(plan(small), "1 1 0 1280@60 - 0,0 0,0 854,0 854,720 ");
+  std::vector<WlrHeadState> after = heads;
+  after[2].x = 853, after[3].x = 854, after[4].x = 0;
+  EXPECT_EQ(WlrMisplaced(after, PlanWlrChange(heads, 0, small, 60)),
+            std::vector<std::string>{"the compositor put C at 853,0, not at 854,0 as asked"});
+  // At 1.5: 1600 pixels are 1066.67 units, 1067 where niri and COSMIC round; one unit
+  // apart (truncated by wlroots) reads as touching on the way back.
+  const ModeEntry wide{{}, 1920, 1080, 60, false, false}, narrow{{}, 1600, 900, 60, false, false};
+  heads = {{"A", {}, wide, true, true, 0, 0, 0, 384}, {"C", {big}, big, true, false, 1280}};
+  EXPECT_EQ(plan(narrow), "1600@60 0 0,0 1067,0 ");
+  heads[0].current = narrow, heads[1].x = 1066;
+  EXPECT_EQ(plan(wide), "1920@60 0 0,0 1280,0 ");
+  EXPECT_FALSE(WlrShows(heads[0], small) || WlrShows(heads[0], {{}, 1600, 900, 75, false, false}));
   heads[0].current.reset();
   EXPECT_EQ(WlrDeviceOf(heads), 1u);
   EXPECT_EQ(refusal().substr(0, 48), "A is enabled but reports no mode in force (as a ");

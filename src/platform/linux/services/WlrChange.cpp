@@ -1,32 +1,65 @@
 #include "platform/linux/services/WlrChange.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <utility>
 
 #include "platform/linux/DisplayService.h"
 
 namespace platform {
 namespace {
 
-/// Returns `head`'s place when it shows `width` by `height` pixels, sized as
-/// wlroots' output layout sizes it: turned, then divided by the scale (a
-/// float) and truncated.
-Rect WlrPlaceOf(const WlrHeadState& head, int32_t width, int32_t height) {
+/// Widens [`least`, `most`] to hold every size, in layout units, that a
+/// compositor gives `pixels` shown at the scale `sent` (1/256): the wlroots
+/// family divides by its float and truncates, niri and cosmic-comp round; each
+/// holds the scale as sent or in steps of 1/120.
+void ScaledSizes(int32_t pixels, int32_t sent, int32_t& least, int32_t& most) {
+  // Kept within int32: a tiny scale, or none, gives a size the layout rule refuses.
+  const auto units = [](double size) { return static_cast<int32_t>(std::fmin(std::fmax(size, 0.0), INT32_MAX)); };
+  for (const double scale : {HeldScale(sent), sent / 256.0}) {
+    const float truncated = static_cast<float>(pixels) / static_cast<float>(scale);  // wlr_output.scale is a float
+    for (const int32_t size : {units(std::trunc(truncated)), units(std::round(pixels / scale))}) {
+      least = std::min(least, size);
+      most = std::max(most, size);
+    }
+  }
+}
+
+/// Returns `head`'s place when it shows `width` by `height` pixels, turned,
+/// then scaled to the largest size any compositor gives it: under no rule
+/// does it overlap a neighbour placed against it. Widens `spread` to how far
+/// the compositors' sizes lie apart.
+Rect WlrPlaceOf(const WlrHeadState& head, int32_t width, int32_t height, int32_t& spread) {
   const bool turned = head.transform % 2 == 1;
-  const auto scale = static_cast<float>(HeldScale(head.scale));  // wlr_output.scale is a float
-  const auto scaled = [scale](int32_t pixels) { return static_cast<int32_t>(static_cast<float>(pixels) / scale); };
-  return {head.x, head.y, scaled(turned ? height : width), scaled(turned ? width : height)};
+  Rect place{head.x, head.y, 0, 0};
+  for (auto [pixels, size] : {std::pair{turned ? height : width, &place.width},
+                              std::pair{turned ? width : height, &place.height}}) {
+    int32_t least = INT32_MAX;
+    ScaledSizes(pixels, head.scale, least, *size);
+    spread = std::max(spread, *size - least);
+  }
+  return place;
+}
+
+/// Returns the mode that keeps `head` as it is: the one it holds, or on a
+/// virtual head its size and rate as a custom mode, which every compositor takes.
+ModeEntry HeldMode(const WlrHeadState& head) {
+  if (!head.takesAnySize) return *head.current;
+  ModeEntry custom = *head.current;
+  custom.id.reset();
+  return custom;
 }
 
 /// Returns the mode for `clone`, at the device's place, to show the picture
 /// of the device changed to `mode`: its own of that size, or on a virtual
 /// head that size as a custom mode. Throws ServiceError where it has none.
-std::optional<ModeEntry> CloneModeFor(const WlrHeadState& clone, const WlrHeadState& device, const ModeEntry& mode,
-                                      int32_t refreshHz) {
+ModeEntry CloneModeFor(const WlrHeadState& clone, const WlrHeadState& device, const ModeEntry& mode,
+                       int32_t refreshHz) {
   std::string refusal;
   const std::optional<size_t> chosen =
       ChooseMirrorMode(clone.modes, mode, refreshHz, clone.name, device.name, &refusal);
-  if (chosen && clone.current && clone.modes[*chosen].id == clone.current->id) return std::nullopt;  // shown already
+  if (chosen && clone.modes[*chosen].id == clone.current->id) return HeldMode(clone);  // shown already
   if (chosen) return clone.modes[*chosen];
   if (clone.takesAnySize) return ModeEntry{std::nullopt, mode.width, mode.height, mode.refresh, false, false};
   throw ServiceError(refusal);
@@ -71,33 +104,43 @@ std::vector<WlrHeadChange> PlanWlrChange(const std::vector<WlrHeadState>& heads,
   std::vector<WlrHeadChange> changes(heads.size());
   std::vector<Rect> before;
   std::vector<size_t> groupOf(heads.size());
+  int32_t slack = 0;  // how far apart the compositors' edges lie
   for (size_t i = 0; i < heads.size(); ++i) {
     const WlrHeadState& head = heads[i];
     if (!head.enabled) continue;
-    const Rect place = WlrPlaceOf(head, head.current->width, head.current->height);
+    const Rect place = WlrPlaceOf(head, head.current->width, head.current->height, slack);
     const auto same = [&place](const Rect& group) { return group.x == place.x && group.y == place.y; };
     groupOf[i] = static_cast<size_t>(std::find_if(before.begin(), before.end(), same) - before.begin());
     if (groupOf[i] == before.size()) before.push_back(place);
     Cover(before[groupOf[i]], place);
   }
-  Rect resized = WlrPlaceOf(heads[device], mode.width, mode.height);
+  Rect resized = WlrPlaceOf(heads[device], mode.width, mode.height, slack);
   for (size_t i = 0; i < heads.size(); ++i) {
-    if (!heads[i].enabled || groupOf[i] != groupOf[device]) continue;
+    if (!heads[i].enabled) continue;
+    if (groupOf[i] != groupOf[device]) {
+      changes[i].mode = HeldMode(heads[i]);
+      continue;
+    }
     changes[i].mode = i == device ? mode : CloneModeFor(heads[i], heads[device], mode, refreshHz);
-    Cover(resized, WlrPlaceOf(heads[i], mode.width, mode.height));
+    Cover(resized, WlrPlaceOf(heads[i], mode.width, mode.height, slack));
   }
-  // A compositor that keeps a scale as sent (labwc keeps 1.19921875) sizes a
-  // scaled head a unit off ours: where any scale is fractional, one unit apart is touching.
-  const bool fractional = std::any_of(heads.begin(), heads.end(), [](const WlrHeadState& head) {
-    return head.enabled && head.scale % 256 != 0;
-  });
-  const std::vector<Rect> after =
-      ResizeOrRefuse(before, groupOf[device], resized, heads[device].name, mode, /*slack=*/fractional ? 1 : 0);
-  for (size_t i = 0; i < heads.size(); ++i) {
-    const Rect& place = after[groupOf[i]];
-    if (heads[i].enabled && (place.x != heads[i].x || place.y != heads[i].y)) changes[i].place = place;
-  }
+  const std::vector<Rect> after = ResizeOrRefuse(before, groupOf[device], resized, heads[device].name, mode, slack);
+  for (size_t i = 0; i < heads.size(); ++i)
+    if (heads[i].enabled) changes[i].place = after[groupOf[i]];
   return changes;
+}
+
+std::vector<std::string> WlrMisplaced(const std::vector<WlrHeadState>& heads,
+                                      const std::vector<WlrHeadChange>& changes) {
+  const auto at = [](int32_t x, int32_t y) { return std::to_string(x) + "," + std::to_string(y); };
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < std::min(heads.size(), changes.size()); ++i) {
+    const std::optional<Rect>& asked = changes[i].place;
+    if (heads[i].enabled && asked && (heads[i].x != asked->x || heads[i].y != asked->y))
+      lines.push_back("the compositor put " + heads[i].name + " at " + at(heads[i].x, heads[i].y) + ", not at " +
+                      at(asked->x, asked->y) + " as asked");
+  }
+  return lines;
 }
 
 }  // namespace platform

@@ -2,9 +2,9 @@
 // Hyprland, river, labwc, Wayfire, niri, COSMIC and phoc offer. The manager
 // announces every head (an output, enabled or not) with its modes and state,
 // then a serial; a change is one configuration quoting that serial that names
-// every head, as the protocol requires, in the state it is in, with only what
-// the change needs (WlrChange.cpp decides it). It lasts until the
-// compositor's own configuration is loaded again.
+// every head, as the protocol requires, and states each enabled head's mode
+// and place (WlrChange.cpp decides them). It lasts until the compositor's own
+// configuration is loaded again.
 //
 // Read, then decide, then write: the listeners only fill the plain structs
 // below; the device, the modes and the layout follow from them.
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "platform/linux/DisplayService.h"
 #include "platform/linux/services/WaylandClient.h"
 #include "platform/linux/services/WlrChange.h"
@@ -69,8 +70,9 @@ class WlrOutputManagement : public DisplayService {
   Answer answer = Answer::kNone;
 
  private:
+  std::vector<WlrHeadState> States() const;
   bool SendConfiguration(const std::vector<WlrHeadChange>& changes);
-  bool ReadBack(const ModeEntry& mode);
+  bool ReadBack(const ModeEntry& mode, const std::vector<WlrHeadChange>& changes, unsigned sentAt);
   void ReleaseHead(WlrHead& head);
 
   std::unique_ptr<WaylandConnection> connection_;  // outlives every proxy: the destructor releases them
@@ -193,8 +195,7 @@ void WlrOutputManagement::Load() {
   if (!connection_->DispatchUntil([this] { return dones > 0 || finished; }))
     throw ServiceError(where + ": " + connection_->Error());
   if (finished) throw ServiceError(where + ": the compositor ended the manager");
-  std::vector<WlrHeadState> states;
-  for (const auto& head : heads) states.push_back(StateOf(*head));
+  const std::vector<WlrHeadState> states = States();
   const std::optional<size_t> chosen = WlrDeviceOf(states);
   if (!chosen) throw ServiceError(where + " shows no enabled head");
   device_ = heads[*chosen].get();
@@ -207,10 +208,16 @@ void WlrOutputManagement::Load() {
   device.takesAnySize = states[*chosen].takesAnySize;
 }
 
-/// Sends one configuration that names every head, as the protocol requires,
-/// each in the state it is in (a disabled one stays disabled), with what
-/// `changes` gives it and nothing else: the compositor keeps what a
-/// configuration head leaves unset. Then waits for the answer.
+/// Returns every head as the rules see it, in the order announced.
+std::vector<WlrHeadState> WlrOutputManagement::States() const {
+  std::vector<WlrHeadState> states;
+  for (const auto& head : heads) states.push_back(StateOf(*head));
+  return states;
+}
+
+/// Sends one configuration that names every head, as the protocol requires
+/// (a disabled one stays disabled), each enabled one with the mode and place
+/// `changes` gives it and nothing else. Then waits for the answer.
 bool WlrOutputManagement::SendConfiguration(const std::vector<WlrHeadChange>& changes) {
   zwlr_output_configuration_v1* configuration = zwlr_output_manager_v1_create_configuration(manager_, serial);
   zwlr_output_configuration_v1_add_listener(configuration, &kConfigurationListener, this);
@@ -237,25 +244,28 @@ bool WlrOutputManagement::SendConfiguration(const std::vector<WlrHeadChange>& ch
   return answered && !finished;
 }
 
-/// Reads the device back after the compositor said it succeeded: the state
+/// Reads the heads back after the compositor said it succeeded: the state
 /// it sends next, which a round trip brings where it applies at once (and
-/// where nothing changed, no new state comes). Returns false when no new
-/// state came within the bound though the device does not show `mode` yet.
-bool WlrOutputManagement::ReadBack(const ModeEntry& mode) {
+/// where nothing changed, no new state comes). A state sent since the
+/// configuration (`sentAt` states before it), before the answer, is taken
+/// when the device shows `mode` in it (Hyprland sends the heads' new state
+/// after its `done`); so is one that shows every head as `changes` sent it.
+/// Returns false when no new state came within the bound though the device
+/// does not show `mode` yet.
+bool WlrOutputManagement::ReadBack(const ModeEntry& mode, const std::vector<WlrHeadChange>& changes,
+                                   unsigned sentAt) {
   const unsigned before = dones;
   if (!connection_->Roundtrip()) return false;
-  return dones > before || WlrShows(StateOf(*device_), mode) ||
-         (connection_->DispatchUntil([this, before] { return dones > before || finished; }) && !finished);
+  const auto shown = [this, &mode] { return WlrShows(StateOf(*device_), mode); };
+  if (dones > before || (shown() && (dones > sentAt || WlrMisplaced(States(), changes).empty()))) return true;
+  const bool answered = connection_->DispatchUntil([this, before] { return dones > before || finished; });
+  return !finished && (answered || shown());
 }
 
 void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
-  std::vector<WlrHeadState> states;
-  size_t ours = 0;
-  for (const auto& head : heads) {
-    if (head.get() == device_) ours = states.size();
-    states.push_back(StateOf(*head));
-  }
-  const std::vector<WlrHeadChange> changes = PlanWlrChange(states, ours, mode, refreshHz);
+  const auto ours = std::find_if(heads.begin(), heads.end(), [this](const auto& h) { return h.get() == device_; });
+  const std::vector<WlrHeadChange> changes =
+      PlanWlrChange(States(), static_cast<size_t>(ours - heads.begin()), mode, refreshHz);
   const std::string change = device.name + " to " + std::to_string(mode.width) + "x" + std::to_string(mode.height) +
                              " at " + std::to_string(WholeHz(mode.refresh)) + " Hz";
   const auto ended = [this, &change] {
@@ -263,14 +273,17 @@ void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
                                  : "the compositor did not complete the change of " + change + ": " +
                                        connection_->Error());
   };
+  const unsigned sentAt = dones;
   if (!SendConfiguration(changes)) throw ended();
   if (answer == Answer::kCancelled)
     throw ServiceError("the compositor cancelled the change of " + change + ": its outputs changed meanwhile");
   if (answer == Answer::kFailed) throw ServiceError("the compositor failed to apply the change of " + change);
-  if (!ReadBack(mode)) throw ended();
+  if (!ReadBack(mode, changes, sentAt)) throw ended();
   if (!WlrShows(StateOf(*device_), mode))
     throw ServiceError("the compositor answered that it applied the change of " + change + ", but " + device.name +
                        " does not show it");
+  // The device shows what was asked; a head put elsewhere is told, and the change stands.
+  for (const std::string& line : WlrMisplaced(States(), changes)) ReportError(line);
 }
 
 }  // namespace
