@@ -3,24 +3,44 @@
 # host's KWin 5.27 (""), or 6.3 ("trixie") or 6.7 ("sid") in its chroot. Before
 # 6.7 an output lists one mode, the one in force, so a change to any other is
 # refused before anything is sent (run.py, `only_mode`). 6.7 is given the
-# custom modes that rows use (Virtual-1 the first), announces Virtual-1 before
-# Virtual-0, the device, first in Plasma's order, and sets the arrangements.
+# custom modes that rows use (Virtual-1 the first, and one for it as a
+# replica), announces Virtual-1 before Virtual-0, the device, first in
+# Plasma's order, and sets the arrangements. Every step waits, bounded, until
+# KWin shows what it was asked: its sockets answer, its outputs are announced,
+# and kscreen-doctor had its effect (older ones return before KWin answers).
 
+import contextlib
 import json
-import os
 import shutil
+import socket
+import subprocess
+import time
 
 import chroot
 import x11
-from cases import OLD, Case
+from cases import NUMERIC, OLD, Case
 
 SOCKET = "vistrel-e2e"
 ARGS = "--virtual --output-count 2 --width 1024 --height 768 --no-lockscreen --no-global-shortcuts".split()
 # The modes that rows use, asked in mHz so that KWin's rates (by CVT) come within 0.15 Hz of them.
 CUSTOM = [(1280, 1024, 75100), (1024, 768, 75000), (800, 600, 60000), (800, 600, 56250), (640, 480, 60250)]
+# Virtual-1's: the first custom mode, and one of a size no row gives Virtual-0, for it as a replica.
+CUSTOM_1 = [CUSTOM[0], (1280, 720, 60000)]
 # kscreen's rotations by their numbers.
 ROTATIONS = {1: "normal", 2: "left", 4: "inverted", 8: "right"}
 SEVEN = "-600 -800 -32 -60 -1".split()
+
+
+def until(holds):
+    # Waits, 60 s at most, until `holds()` is true, and returns it; one that
+    # cannot read KWin's state yet has not held. The traceback says which wait failed.
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        with contextlib.suppress(subprocess.SubprocessError, LookupError, ValueError, StopIteration):
+            if held := holds():
+                return held
+        time.sleep(0.05)
+    raise RuntimeError("KWin did not show what was asked within 60 s")
 
 
 class Driver(x11.Driver):
@@ -39,13 +59,24 @@ class Driver(x11.Driver):
         kwin = shutil.copy(chroot.root(self.variant) + "/usr/bin/kwin_wayland", self.work)
         self.bus = self.start(["dbus-daemon", "--session", "--nofork", "--address=" + bus], self.work + "/bus")
         self.kwin = self.start([kwin, *ARGS, "--socket", SOCKET], self.work + "/" + SOCKET)
+        # Both outputs, each in a mode.
+        counts = until(self.counts)
         if self.variant == "sid":
-            self.doctor(*("output.Virtual-%d.addCustomMode.%d.%d.%d.full" % m for m in [(0, *c) for c in CUSTOM] +
-                          [(1, *CUSTOM[0])]))
+            added = [(0, *m) for m in CUSTOM] + [(1, *m) for m in CUSTOM_1]
+            self.doctor(*("output.Virtual-%d.addCustomMode.%d.%d.%d.full" % m for m in added))
+            listed = counts[0] + len(CUSTOM), counts[1] + len(CUSTOM_1)
+            until(lambda: self.counts() == listed)
         return self
 
-    def start(self, command, ready):
-        return chroot.start(self.variant, self.work, command, self.inner, lambda: os.path.exists(ready))
+    def start(self, command, path):
+        # Ready once its socket at `path` answers: bound, it may not listen yet.
+        return chroot.start(self.variant, self.work, command, self.inner,
+                            lambda: socket.socket(socket.AF_UNIX).connect_ex(path) == 0)
+
+    def counts(self):
+        # How many modes Virtual-0 and Virtual-1 list, each shown in one of them.
+        outputs = self.outputs()
+        return len(outputs["Virtual-0"]["modes"]), len(outputs["Virtual-1"]["modes"])
 
     def __exit__(self, *exception):
         chroot.stop(self.kwin), chroot.stop(self.bus)
@@ -74,6 +105,7 @@ class Driver(x11.Driver):
             keys = ["mode.%d" % mode[0], "position." + place, "scale." + how["x"], "rotation." + how["t"]]
             args += ["output.%s.%s" % (name, key) for key in keys + ["mirror." + how["="]] * (self.variant == "sid")]
         self.doctor(*args)
+        until(lambda: (m := self.mode())[:2] == (width, height) and abs(m[2] - rate) <= self.rate_tolerance)
 
     def shown(self):
         # Virtual-0's mode, and each output as the arrangements write it.
@@ -91,10 +123,17 @@ class Driver(x11.Driver):
 
     def meanwhile(self):
         # Another client removes the mode asked for (800x600 at 60 Hz, the third custom mode).
-        return lambda: self.doctor("output.Virtual-0.removeCustomMode.2"), self.env
+        # KWin then lists its other custom modes anew, at rates a little off.
+        def remove():
+            self.doctor("output.Virtual-0.removeCustomMode.2")
+            until(lambda: all(m[1:3] != (800, 600) or m[3] < 59 for m in self.outputs()["Virtual-0"]["modes"]))
+        return remove, self.env
 
 
 CASES = [
+    # KWin fits the device's picture into a replica's own mode, which it keeps whether or not it has the size.
+    *(Case("a replica keeps its own mode: " + after, args, arrangement="replica", mode_after=after)
+      for args, after in ((SEVEN, "800x600@60"), (NUMERIC, "1024x768@60"))),
     Case("a fractional scale: the neighbour kept at the edge as KWin rounds it", SEVEN, mode="1024x768@60",
          arrangement="scale 1.2", mode_after="800x600@60"),
     Case("outputs unified at one position, one without the size: refused", SEVEN, arrangement="one position",

@@ -10,11 +10,12 @@
 // changes, and KWin answers it with applied or failed (with its reason, from
 // management version 12).
 //
-// Outputs that show one picture change together: Plasma 5 (and 6.3) unifies
-// outputs by putting them at one position; KWin with kde_output_device_v2
-// version 13 (6.7, not 6.3) replicates an output (replication_source names
-// the source's UUID), and a replica stays enabled at a position of its own
-// that is no place in the layout.
+// Outputs that show one picture: Plasma 5 (and 6.3) unifies outputs by
+// putting them at one position, and they change together; KWin with
+// kde_output_device_v2 version 13 (6.7, not 6.3) replicates an output
+// (replication_source names the source's UUID). A replica stays enabled at a
+// position of its own that is no place in the layout, and keeps its own mode:
+// KWin fits its source's picture into it, scaled and centred between black bars.
 
 #include <algorithm>
 #include <cmath>
@@ -369,14 +370,13 @@ void KdeOutputManagement::Load() {
 }
 
 /// Returns the changes that put `mode` on the device: the device first, then
-/// every output that shows its picture (unified with it at its position, or
-/// replicating it or one so unified) in a mode of the same size, chosen as
-/// ChooseMirrorMode does with `refreshHz`. Throws ServiceError when one lacks it.
+/// every output unified with it at its position in a mode of the same size,
+/// chosen as ChooseMirrorMode does with `refreshHz`. Throws ServiceError when
+/// one lacks it. Replicas are left in their own modes, whatever their size.
 std::vector<Change> KdeOutputManagement::ChangesFor(const ModeEntry& mode, int32_t refreshHz) const {
   std::vector<Change> changes{{device_, device_->modes[*mode.id].get()}};
   for (const auto& output : outputs_) {
-    const KdeOutput* shown = SourceOf(*output) ? SourceOf(*output) : output.get();
-    if (output.get() == device_ || !InLayout(*shown) || shown->x != device_->x || shown->y != device_->y) continue;
+    if (output.get() == device_ || !InLayout(*output) || output->x != device_->x || output->y != device_->y) continue;
     const std::vector<ModeEntry> listed = Listed(*output);
     std::string refusal;
     const std::optional<size_t> chosen =
@@ -446,9 +446,9 @@ void KdeOutputManagement::ReadBack(const std::vector<Change>& changes) {
   }
 }
 
-/// Puts `mode` on the device and on the outputs that show its picture, and
-/// moves the other places of the layout by the layout rule, in one
-/// configuration; replicas of other outputs have no place and are left as they are.
+/// Puts `mode` on the device and on the outputs unified with it, and moves
+/// the other places of the layout by the layout rule, in one configuration;
+/// replicas have no place and are left as they are.
 void KdeOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
   const std::vector<Change> changes = ChangesFor(mode, refreshHz);
   const std::vector<Place> places = Places();
