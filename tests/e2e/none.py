@@ -29,7 +29,7 @@ class Driver(x11.Driver):
         self.weston = chroot.start("", self.work, ["weston", "--backend=headless-backend.so", "--socket=vistrel-e2e",
                                                    "--log=" + log, *xwayland], self.env,
                                    lambda: "listening on display" in open(log).read() if xwayland
-                                   else os.path.exists(self.work + "/vistrel-e2e"))
+                                   else chroot.wayland_answers(self.work + "/vistrel-e2e"))
         if xwayland:
             self.env["DISPLAY"] = re.search(r"listening on display (:\d+)", open(log).read())[1]
             del self.env["WAYLAND_DISPLAY"]
