@@ -6,8 +6,11 @@
 # python3 chroot.py make SUITE...   makes each chroot that is not there yet,
 #                                  and adds to one made before what it lacks
 
+import contextlib
 import os
 import shutil
+import socket
+import struct
 import subprocess
 import sys
 import time
@@ -95,6 +98,18 @@ def start(suite, folder, command, env, ready, output=subprocess.DEVNULL, **how):
     while not ready() and process.poll() is None and time.monotonic() < deadline:
         time.sleep(0.05)
     return process
+
+
+def wayland_answers(path):
+    # Whether the compositor at the socket `path` answers a round trip (its socket is there before it reads):
+    # wl_display.sync (object 1, request 0, 12 bytes) for the new callback 2, whose done event (object 2, event 0,
+    # 12 bytes) is the first that a new client gets.
+    with contextlib.suppress(OSError), socket.socket(socket.AF_UNIX) as client:
+        client.settimeout(60)
+        client.connect(path)
+        client.sendall(struct.pack("=3I", 1, 12 << 16, 2))
+        return client.recv(8, socket.MSG_WAITALL) == struct.pack("=2I", 2, 12 << 16)
+    return False
 
 
 def run(suite, folder, command, env):

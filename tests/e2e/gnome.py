@@ -25,7 +25,10 @@ from cases import Case, NUMERIC
 SPECS = "1280x1024@75:1024x768@60:1024x768@75:800x600@59.94:800x600@60:800x600@56.25:2560x1600@60:1920x1200@60"
 HEADLESS = "--headless --virtual-monitor 1024x768@60 --virtual-monitor 1024x768@60 --virtual-monitor 1280x1024@75"
 SERVICE = "org.gnome.Mutter.DisplayConfig"
-SESSION = 'dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" 2>/dev/null & exec mutter "$@"'
+# The bus, then Mutter once the bus listens, which it says by writing its
+# address (a Mutter that finds no bus runs without its service).
+SESSION = ('dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" --print-address=3 3>"$HOME/bus.on" '
+           '2>/dev/null & until [ -s "$HOME/bus.on" ]; do sleep 0.05; done; exec mutter "$@"')
 
 
 def start(suite, work, how, env, log=subprocess.DEVNULL, net=True):

@@ -40,7 +40,7 @@ class Driver(x11.Driver):
         command += ["--backend=headless", "--shell=kiosk"] if suite else ["--backend=headless-backend.so"]
         listening = lambda: re.search(r"listening on display (:\d+)", open(log).read())  # noqa: E731
         self.weston = chroot.start(suite, self.work, command, {}, listening if xwayland else
-                                   lambda: os.path.exists(self.work + "/vistrel-e2e"), net=not xwayland)
+                                   lambda: chroot.wayland_answers(self.work + "/vistrel-e2e"), net=not xwayland)
         if xwayland:
             found = listening()
             self.env["DISPLAY"] = found and found[1]

@@ -42,7 +42,7 @@ class Driver(x11.Driver):
         env = dict(WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1",
                    WLR_HEADLESS_OUTPUTS="2")
         self.compositor = chroot.start(self.suite, self.work, [compositor, "-C" if compositor == "phoc" else "-c",
-                                                               config], env, self.socket, user=user)
+                                                               config], env, self.answers, user=user)
         self.env.update(WAYLAND_DISPLAY=(self.socket() + ["none"])[0], XDG_RUNTIME_DIR=self.work)
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         if not self.suite:
@@ -60,6 +60,10 @@ class Driver(x11.Driver):
     # The compositor's socket, once it listens.
     def socket(self):
         return glob.glob(self.work + "/wayland-[0-9]")
+
+    # Whether it answers there: only once its heads are made, as each compositor here enters its loop after.
+    def answers(self):
+        return chroot.wayland_answers((self.socket() + ["none"])[0])
 
     def wlr_randr(self, *args):
         return chroot.run(self.suite, self.work, ["wlr-randr", *args], {"WAYLAND_DISPLAY": self.env["WAYLAND_DISPLAY"]})

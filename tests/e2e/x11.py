@@ -109,9 +109,9 @@ class Driver:
         # Runs the program until `waits(pid)` says it waits, then calls
         # `go_on` with what `waits` returned (None, or an OSError: it does not
         # wait yet). A program that ends first, or
-        # waits for nothing within 10 s, fails the row at once (killed: -9).
+        # waits for nothing within 60 s, fails the row at once (killed: -9).
         program = subprocess.Popen([*self.command, *args], env=env, cwd=self.cwd, stderr=subprocess.PIPE)
-        held, deadline = None, time.monotonic() + 10
+        held, deadline = None, time.monotonic() + 60
         while held is None and program.poll() is None and time.monotonic() < deadline:
             with contextlib.suppress(OSError):
                 held = waits(program.pid)

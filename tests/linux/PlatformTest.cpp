@@ -2,7 +2,8 @@
 // here can show: the settings file's text and store, the rate of modes that
 // the test display cannot have (its dummy driver rejects doublescan and
 // interlaced modes), and the decisions of GNOME's and wlroots' services in
-// states their test set-ups cannot reach. The layout rule is fuzzed
+// states their test set-ups cannot reach, and the loader of the libraries
+// taken at run time, on libraries that lack a call. The layout rule is fuzzed
 // (fuzz/LayoutFuzzer.cpp); the rest is checked end to end.
 
 #include <gtest/gtest.h>
@@ -12,10 +13,22 @@
 
 #include "platform/Platform.h"
 #include "platform/linux/services/GnomeChange.h"
+#include "platform/linux/services/Library.h"
 #include "platform/linux/services/WlrChange.h"
 #include "platform/linux/Modes.h"
 #include "platform/linux/SettingsFile.h"
 #include "runtime/RuntimeError.h"
+
+// Lists as the services' own: libc's, with a call in no library, and a library that is not there.
+extern "C" int vistrel_absent();
+#define LIBC(LIBRARY, CALL, OPTIONAL) LIBRARY("libc.so.6") CALL(strlen) OPTIONAL(vistrel_absent)
+#define NEEDS_ABSENT(LIBRARY, CALL, OPTIONAL) LIBRARY("libc.so.6") CALL(vistrel_absent)
+#define NO_LIBRARY(LIBRARY, CALL, OPTIONAL) LIBRARY("libvistrel.so.0") CALL(strlen)
+namespace loaded {
+VISTREL_POINTERS(LIBC)
+void (*const kLoads[])() = {[] { VISTREL_LOAD(LIBC); }, [] { VISTREL_LOAD(NEEDS_ABSENT); },
+                            [] { VISTREL_LOAD(NO_LIBRARY); }};
+}  // namespace loaded
 
 namespace platform {
 namespace fs = std::filesystem;
@@ -70,6 +83,16 @@ TEST(ModesTest, RatesOfDoublescanAndInterlacedModesAndWhatAnOutputShowsInstead) 
   EXPECT_EQ(NotShown("V", asked, asked) + NotShown("V", asked, other),
             "V shows 800x600 at 60.000 Hz, not 800x600 at 59.861 Hz");
   EXPECT_EQ(NotShown("V", asked, std::nullopt), "V shows no mode, not 800x600 at 59.861 Hz");
+}
+
+// A missing library, and a missing call that the program needs, are named in
+// the line; an optional call is left null (libX11's before 1.7 lack one).
+TEST(LibraryTest, NamesAMissingLibraryOrNeededCallAndDoesWithoutAnOptionalOne) {
+  std::string said[3];
+  for (int i = 0; i < 3; ++i) try { loaded::kLoads[i](); } catch (const ServiceError& error) { said[i] = error.what(); }
+  EXPECT_TRUE(said[0].empty() && loaded::strlen("four") == 4 && !loaded::vistrel_absent) << said[0];
+  EXPECT_EQ(said[1], "libc.so.6 lacks vistrel_absent");
+  EXPECT_EQ(said[2].substr(0, 29), "cannot load libvistrel.so.0: ");
 }
 
 // What Mutter's dummy monitors cannot show: a mirroring monitor that lacks

@@ -7,8 +7,6 @@
 // sd-bus is taken from libsystemd at run time, on this path only: an X11 run
 // never loads libsystemd and the libraries it brings.
 
-#include <systemd/sd-bus.h>
-
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -16,62 +14,18 @@
 #include <vector>
 
 #include "platform/linux/DisplayService.h"
-#include "platform/linux/services/Library.h"
 #include "platform/linux/services/GnomeChange.h"
+#include "platform/linux/services/SdBusCalls.h"
 
 namespace platform {
 namespace {
 
 constexpr const char* kService = "org.gnome.Mutter.DisplayConfig";
 constexpr const char* kPath = "/org/gnome/Mutter/DisplayConfig";
-constexpr const char* kLibrary = "libsystemd.so.0";
 constexpr const char* kReply = "GetCurrentState reply";  // what a failed read names
 constexpr uint32_t kTemporaryMethod = 1;  // ApplyMonitorsConfig: 0 verify, 1 temporary, 2 persistent
 constexpr uint64_t kCallBound = 5'000'000;     // µs: the longest any call waits
 constexpr uint64_t kSettleBound = 20'000'000;  // µs: the read after an apply that outlasted kCallBound
-
-/// The sd-bus calls used here, looked up in libsystemd.
-struct SdBus {
-  decltype(&sd_bus_open_user) openUser = nullptr;
-  decltype(&sd_bus_flush_close_unref) closeUnref = nullptr;
-  decltype(&sd_bus_call_method) callMethod = nullptr;
-  decltype(&sd_bus_message_new_method_call) newMethodCall = nullptr;
-  decltype(&sd_bus_call) call = nullptr;
-  decltype(&sd_bus_message_unref) messageUnref = nullptr;
-  decltype(&sd_bus_message_enter_container) enter = nullptr;
-  decltype(&sd_bus_message_exit_container) exit = nullptr;
-  decltype(&sd_bus_message_read) read = nullptr;
-  decltype(&sd_bus_message_skip) skip = nullptr;
-  decltype(&sd_bus_message_open_container) open = nullptr;
-  decltype(&sd_bus_message_close_container) close = nullptr;
-  decltype(&sd_bus_message_append) append = nullptr;
-  decltype(&sd_bus_error_free) errorFree = nullptr;
-  decltype(&sd_bus_set_method_call_timeout) setTimeout = nullptr;
-};
-
-/// Returns the sd-bus calls, or nullptr when libsystemd cannot be loaded.
-/// The library stays loaded for the rest of the run.
-const SdBus* LoadSdBus() {
-  static SdBus sd;
-  void* library = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-  if (!library) return nullptr;
-  const bool found = FindCall(library, "sd_bus_open_user", &sd.openUser) &&
-                     FindCall(library, "sd_bus_flush_close_unref", &sd.closeUnref) &&
-                     FindCall(library, "sd_bus_call_method", &sd.callMethod) &&
-                     FindCall(library, "sd_bus_message_new_method_call", &sd.newMethodCall) &&
-                     FindCall(library, "sd_bus_call", &sd.call) &&
-                     FindCall(library, "sd_bus_message_unref", &sd.messageUnref) &&
-                     FindCall(library, "sd_bus_message_enter_container", &sd.enter) &&
-                     FindCall(library, "sd_bus_message_exit_container", &sd.exit) &&
-                     FindCall(library, "sd_bus_message_read", &sd.read) &&
-                     FindCall(library, "sd_bus_message_skip", &sd.skip) &&
-                     FindCall(library, "sd_bus_message_open_container", &sd.open) &&
-                     FindCall(library, "sd_bus_message_close_container", &sd.close) &&
-                     FindCall(library, "sd_bus_message_append", &sd.append) &&
-                     FindCall(library, "sd_bus_error_free", &sd.errorFree) &&
-                     FindCall(library, "sd_bus_set_method_call_timeout", &sd.setTimeout);
-  return found ? &sd : nullptr;
-}
 
 void CloseBus(const SdBus& sd, sd_bus*& bus) { sd.closeUnref(bus); }
 void FreeMessage(const SdBus& sd, sd_bus_message*& message) { sd.messageUnref(message); }
@@ -409,10 +363,12 @@ std::string GnomeDisplayConfig::Unshown(const ModeEntry& mode) const {
 }  // namespace
 
 std::unique_ptr<DisplayService> OpenGnomeDisplayConfig() {
-  const SdBus* sd = LoadSdBus();
-  if (!sd)
-    throw ServiceError::Absent(std::string(kService) + " on the session bus, through " + kLibrary +
-                               ", which cannot be loaded");
+  const SdBus* sd = nullptr;
+  try {
+    sd = &LoadSdBus();
+  } catch (const ServiceError& error) {
+    throw ServiceError::Absent(std::string(kService) + " on the session bus: " + error.what());
+  }
   auto service = std::make_unique<GnomeDisplayConfig>(*sd);
   service->Connect();
   service->Load();

@@ -1,10 +1,11 @@
 #pragma once
 
-// libwayland-client's own API, for a program that loads the library at run
-// time: its headers, with every call that the program or generated protocol
-// code makes turned into a call through a pointer into the loaded library
-// (the static inline requests of the *-client-protocol.h headers call
-// wl_proxy_marshal_flags and a few others by name). libwayland does its own
+// libwayland-client's calls, for a program that loads the library at run
+// time: one list (Library.h says how it reads), each call a pointer of
+// namespace platform named as the function, so that the program's code calls
+// it by its own name. The static inline requests of the *-client-protocol.h
+// headers call a few of them by name too, from outside the namespace: the
+// macros below send those to the pointers as well. libwayland does its own
 // marshalling. Include this before any protocol header.
 
 #if defined(WAYLAND_CLIENT_PROTOCOL_H)
@@ -13,49 +14,43 @@
 
 #include <wayland-client-core.h>
 
+#include "platform/linux/services/Library.h"
+
+#define VISTREL_WAYLAND_CALLS(LIBRARY, CALL, OPTIONAL) \
+  LIBRARY("libwayland-client.so.0")                   \
+  CALL(wl_display_connect)                            \
+  CALL(wl_display_disconnect)                         \
+  CALL(wl_display_get_fd)                             \
+  CALL(wl_display_flush)                              \
+  CALL(wl_display_prepare_read)                       \
+  CALL(wl_display_cancel_read)                        \
+  CALL(wl_display_read_events)                        \
+  CALL(wl_display_dispatch_pending)                   \
+  CALL(wl_display_get_error)                          \
+  CALL(wl_display_get_protocol_error)                 \
+  CALL(wl_proxy_marshal_flags)                        \
+  CALL(wl_proxy_add_listener)                         \
+  CALL(wl_proxy_destroy)                              \
+  CALL(wl_proxy_get_version)                          \
+  CALL(wl_proxy_set_user_data)                        \
+  CALL(wl_proxy_get_user_data)
+
 namespace platform {
 
-/// The libwayland-client calls used, taken from the library when
-/// WaylandConnection::Open first loads it (WaylandClient.cpp).
-struct WaylandCalls {
-  decltype(&::wl_display_connect) displayConnect;
-  decltype(&::wl_display_disconnect) displayDisconnect;
-  decltype(&::wl_display_get_fd) displayGetFd;
-  decltype(&::wl_display_flush) displayFlush;
-  decltype(&::wl_display_prepare_read) displayPrepareRead;
-  decltype(&::wl_display_cancel_read) displayCancelRead;
-  decltype(&::wl_display_read_events) displayReadEvents;
-  decltype(&::wl_display_dispatch_pending) displayDispatchPending;
-  decltype(&::wl_display_get_error) displayGetError;
-  decltype(&::wl_display_get_protocol_error) displayGetProtocolError;
-  decltype(&::wl_proxy_marshal_flags) proxyMarshalFlags;
-  decltype(&::wl_proxy_add_listener) proxyAddListener;
-  decltype(&::wl_proxy_destroy) proxyDestroy;
-  decltype(&::wl_proxy_get_version) proxyGetVersion;
-  decltype(&::wl_proxy_set_user_data) proxySetUserData;
-  decltype(&::wl_proxy_get_user_data) proxyGetUserData;
-};
+VISTREL_POINTERS(VISTREL_WAYLAND_CALLS)
 
-/// The loaded library's calls; set once, before any proxy exists.
-extern WaylandCalls wayland;
+/// Loads libwayland-client and sets the pointers; throws ServiceError naming
+/// the library, or the call, that is missing.
+inline void LoadWayland() { VISTREL_LOAD(VISTREL_WAYLAND_CALLS); }
 
 }  // namespace platform
 
-#define wl_display_connect (platform::wayland.displayConnect)
-#define wl_display_disconnect (platform::wayland.displayDisconnect)
-#define wl_display_get_fd (platform::wayland.displayGetFd)
-#define wl_display_flush (platform::wayland.displayFlush)
-#define wl_display_prepare_read (platform::wayland.displayPrepareRead)
-#define wl_display_cancel_read (platform::wayland.displayCancelRead)
-#define wl_display_read_events (platform::wayland.displayReadEvents)
-#define wl_display_dispatch_pending (platform::wayland.displayDispatchPending)
-#define wl_display_get_error (platform::wayland.displayGetError)
-#define wl_display_get_protocol_error (platform::wayland.displayGetProtocolError)
-#define wl_proxy_marshal_flags (platform::wayland.proxyMarshalFlags)
-#define wl_proxy_add_listener (platform::wayland.proxyAddListener)
-#define wl_proxy_destroy (platform::wayland.proxyDestroy)
-#define wl_proxy_get_version (platform::wayland.proxyGetVersion)
-#define wl_proxy_set_user_data (platform::wayland.proxySetUserData)
-#define wl_proxy_get_user_data (platform::wayland.proxyGetUserData)
+// Function-like, so that only a call is sent: the names above stay the pointers' own.
+#define wl_proxy_marshal_flags(...) platform::wl_proxy_marshal_flags(__VA_ARGS__)
+#define wl_proxy_add_listener(...) platform::wl_proxy_add_listener(__VA_ARGS__)
+#define wl_proxy_destroy(...) platform::wl_proxy_destroy(__VA_ARGS__)
+#define wl_proxy_get_version(...) platform::wl_proxy_get_version(__VA_ARGS__)
+#define wl_proxy_set_user_data(...) platform::wl_proxy_set_user_data(__VA_ARGS__)
+#define wl_proxy_get_user_data(...) platform::wl_proxy_get_user_data(__VA_ARGS__)
 
 #include <wayland-client-protocol.h>

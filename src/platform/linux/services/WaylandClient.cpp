@@ -16,42 +16,8 @@
 #include <poll.h>
 
 #include "platform/linux/DisplayService.h"
-#include "platform/linux/services/Library.h"
 
 namespace platform {
-
-WaylandCalls wayland{};
-
-namespace {
-
-constexpr const char* kLibrary = "libwayland-client.so.0";
-
-/// Loads libwayland-client and sets `wayland`; returns false when the library
-/// or one of its calls is missing. The library stays loaded for the rest of the run.
-bool LoadWayland() {
-  static const bool loaded = [] {
-    void* library = dlopen(kLibrary, RTLD_LAZY | RTLD_LOCAL);
-    return library && FindCall(library, "wl_display_connect", &wayland.displayConnect) &&
-           FindCall(library, "wl_display_disconnect", &wayland.displayDisconnect) &&
-           FindCall(library, "wl_display_get_fd", &wayland.displayGetFd) &&
-           FindCall(library, "wl_display_flush", &wayland.displayFlush) &&
-           FindCall(library, "wl_display_prepare_read", &wayland.displayPrepareRead) &&
-           FindCall(library, "wl_display_cancel_read", &wayland.displayCancelRead) &&
-           FindCall(library, "wl_display_read_events", &wayland.displayReadEvents) &&
-           FindCall(library, "wl_display_dispatch_pending", &wayland.displayDispatchPending) &&
-           FindCall(library, "wl_display_get_error", &wayland.displayGetError) &&
-           FindCall(library, "wl_display_get_protocol_error", &wayland.displayGetProtocolError) &&
-           FindCall(library, "wl_proxy_marshal_flags", &wayland.proxyMarshalFlags) &&
-           FindCall(library, "wl_proxy_add_listener", &wayland.proxyAddListener) &&
-           FindCall(library, "wl_proxy_destroy", &wayland.proxyDestroy) &&
-           FindCall(library, "wl_proxy_get_version", &wayland.proxyGetVersion) &&
-           FindCall(library, "wl_proxy_set_user_data", &wayland.proxySetUserData) &&
-           FindCall(library, "wl_proxy_get_user_data", &wayland.proxyGetUserData);
-  }();
-  return loaded;
-}
-
-}  // namespace
 
 void WaylandConnection::OnGlobal(void* data, wl_registry* /*registry*/, uint32_t name, const char* interface,
                                  uint32_t version) {
@@ -67,7 +33,11 @@ void WaylandConnection::OnGlobalRemove(void* data, wl_registry* /*registry*/, ui
 std::unique_ptr<WaylandConnection> WaylandConnection::Open() {
   const char* name = std::getenv("WAYLAND_DISPLAY");
   const std::string where = std::string("the Wayland display \"") + (name ? name : "wayland-0") + "\"";
-  if (!LoadWayland()) throw ServiceError::Absent(where + ", through " + kLibrary + ", which cannot be loaded");
+  try {
+    LoadWayland();
+  } catch (const ServiceError& error) {
+    throw ServiceError::Absent(where + ": " + error.what());
+  }
   std::unique_ptr<WaylandConnection> connection(new WaylandConnection);
   connection->where_ = where;
   connection->display_ = wl_display_connect(/*name=*/nullptr);  // WAYLAND_DISPLAY, in XDG_RUNTIME_DIR

@@ -1,7 +1,7 @@
 // The X11 display service: the device is one RandR output of the display
 // that DISPLAY names; its modes are read once per run. libX11 and libXrandr
 // are loaded at run time, on this path only: a Wayland run never loads them.
-// Their calls go through the pointers of X11Calls.h, set here once.
+// Their calls go through the pointers of X11Calls.h, set when the service opens.
 
 #include "platform/linux/services/X11Calls.h"
 
@@ -15,45 +15,9 @@
 
 #include "platform/linux/DisplayService.h"
 #include "platform/linux/Layout.h"
-#include "platform/linux/services/Library.h"
 
 namespace platform {
-
-X11Calls x11{};
-
 namespace {
-
-constexpr const char* kLibraries = "libX11.so.6 and libXrandr.so.2";
-
-/// Loads libX11 and libXrandr and sets `x11`; returns false when a library
-/// or one of its calls is missing. They stay loaded for the rest of the run.
-bool LoadX11() {
-  void* xlib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
-  void* xrandr = xlib ? dlopen("libXrandr.so.2", RTLD_LAZY | RTLD_LOCAL) : nullptr;
-  return xrandr && FindCall(xlib, "XOpenDisplay", &x11.openDisplay) &&
-         FindCall(xlib, "XCloseDisplay", &x11.closeDisplay) && FindCall(xlib, "XDisplayName", &x11.displayName) &&
-         FindCall(xlib, "XFree", &x11.free) && FindCall(xlib, "XGetErrorText", &x11.getErrorText) &&
-         FindCall(xlib, "XGrabServer", &x11.grabServer) && FindCall(xlib, "XUngrabServer", &x11.ungrabServer) &&
-         FindCall(xlib, "XInternAtom", &x11.internAtom) &&
-         FindCall(xlib, "XListPixmapFormats", &x11.listPixmapFormats) &&
-         FindCall(xlib, "XQueryExtension", &x11.queryServerExtension) &&
-         FindCall(xlib, "XSetErrorHandler", &x11.setErrorHandler) &&
-         FindCall(xlib, "XSetIOErrorHandler", &x11.setIOErrorHandler) &&
-         FindCall(xlib, "XSetIOErrorExitHandler", &x11.setIOErrorExitHandler) &&
-         FindCall(xlib, "XSync", &x11.sync) && FindCall(xrandr, "XRRQueryExtension", &x11.queryExtension) &&
-         FindCall(xrandr, "XRRQueryVersion", &x11.queryVersion) &&
-         FindCall(xrandr, "XRRGetScreenResourcesCurrent", &x11.getScreenResourcesCurrent) &&
-         FindCall(xrandr, "XRRFreeScreenResources", &x11.freeScreenResources) &&
-         FindCall(xrandr, "XRRGetOutputPrimary", &x11.getOutputPrimary) &&
-         FindCall(xrandr, "XRRGetOutputInfo", &x11.getOutputInfo) &&
-         FindCall(xrandr, "XRRGetOutputProperty", &x11.getOutputProperty) &&
-         FindCall(xrandr, "XRRFreeOutputInfo", &x11.freeOutputInfo) &&
-         FindCall(xrandr, "XRRGetCrtcInfo", &x11.getCrtcInfo) &&
-         FindCall(xrandr, "XRRFreeCrtcInfo", &x11.freeCrtcInfo) &&
-         FindCall(xrandr, "XRRSetCrtcConfig", &x11.setCrtcConfig) &&
-         FindCall(xrandr, "XRRSetScreenSize", &x11.setScreenSize) &&
-         FindCall(xrandr, "XRRGetScreenSizeRange", &x11.getScreenSizeRange);
-}
 
 struct DisplayCloser {
   void operator()(Display* display) const { XCloseDisplay(display); }
@@ -261,8 +225,12 @@ void X11RandR::Load() {
   Display* display = display_.get();
   if (!display) throw ServiceError("cannot open display " + DisplayText());
   XSetErrorHandler(RecordXError);
-  XSetIOErrorHandler(RecordIOError);
-  XSetIOErrorExitHandler(display, KeepRunning, /*user_data=*/nullptr);
+  // An older libX11 (before 1.7) has no exit handler: there a lost
+  // connection ends the run as it ends every client, with libX11's own line.
+  if (XSetIOErrorExitHandler) {
+    XSetIOErrorHandler(RecordIOError);
+    XSetIOErrorExitHandler(display, KeepRunning, /*user_data=*/nullptr);
+  }
   int eventBase = 0, errorBase = 0, major = 0, minor = 0;
   if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor))
     throw ServiceError("display " + DisplayText() + " has no RandR extension");
@@ -385,8 +353,11 @@ void X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
 }  // namespace
 
 std::unique_ptr<DisplayService> OpenX11RandR() {
-  static const bool loaded = LoadX11();
-  if (!loaded) throw ServiceError(std::string("cannot open an X display: ") + kLibraries + " cannot be loaded");
+  try {
+    LoadX11();
+  } catch (const ServiceError& error) {
+    throw ServiceError(std::string("cannot open an X display: ") + error.what());
+  }
   auto service = std::make_unique<X11RandR>();
   service->Load();
   return service;
