@@ -30,8 +30,10 @@ class Driver(x11.Driver):
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         subprocess.run(["wineboot", "-i"], env=self.env, check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=300)
-        # One server for every run, if none runs yet.
-        subprocess.run(["wineserver", "-p"], env=self.env)
+        # One server for every run, persistent: the one wineboot started quits
+        # when idle, and with it a volatile key ("unwritable") made between runs.
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True, timeout=60)
         self.program_dir = self.work + "/prefix/drive_c/Vistrel -restore"
         os.makedirs(self.program_dir)
         shutil.copy(self.command[0], self.program_dir + "/vistrel.exe")
