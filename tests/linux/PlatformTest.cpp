@@ -1,7 +1,7 @@
 // Unit tests of the Linux layer's pure parts, for what no display service
 // here can show: the settings file's text and store, the rate of modes that
 // the test display cannot have (its dummy driver rejects doublescan and
-// interlaced modes), and the decisions of GNOME's and wlroots' services in
+// interlaced modes), and the decisions of GNOME's, KDE's and wlroots' services in
 // states their test set-ups cannot reach. The layout rule is fuzzed
 // (fuzz/LayoutFuzzer.cpp); the rest is checked end to end.
 
@@ -12,6 +12,7 @@
 
 #include "platform/Platform.h"
 #include "platform/linux/services/GnomeChange.h"
+#include "platform/linux/services/KdeChange.h"
 #include "platform/linux/services/WlrChange.h"
 #include "platform/linux/Modes.h"
 #include "platform/linux/SettingsFile.h"
@@ -155,6 +156,39 @@ TEST(PlanWlrChangeTest, EveryEnabledHeadStatedWhereNoRuleOverlapsClonesTogether)
   heads[0].current.reset();
   EXPECT_EQ(WlrDeviceOf(heads), 1u);
   EXPECT_EQ(refusal().substr(0, 48), "A is enabled but reports no mode in force (as a ");
+}
+
+// KWin's rules, where they differ from wlroots': A (at 1.2) grows to 1280x1024,
+// 1066.67 units that KWin rounds to 1067 (wlroots truncates); U, unified with A
+// at one position, changes with it or refuses; B, centred beside A, stays
+// centred; replicas of A (C at A's position, D below it) keep their modes and
+// places; a size beyond 32767 is refused before anything is sent.
+TEST(PlanKdeChangeTest, KWinRoundsUnifiedOutputsChangeTogetherReplicasStayAsTheyAre) {
+  const auto output = [](const char* name, std::vector<ModeEntry> modes, int32_t x, int32_t y, double scale) {
+    for (size_t i = 0; i < modes.size(); ++i) modes[i].id = i;
+    return KdeOutputState{name, name, "", modes, modes[0], x, y, 0, scale, /*enabled=*/true};
+  };
+  const ModeEntry small{{}, 1024, 768, 60, false, false}, big{{}, 1280, 1024, 60, false, false},
+      wide{{}, 1280, 720, 60, false, false}, huge{2, 40000, 768, 60, false, false};
+  std::vector<KdeOutputState> outputs = {
+      output("A", {small, big, huge}, 0, 0, 1.2), output("U", {small, wide, huge, big}, 0, 0, 1.2),
+      output("B", {small}, 853, 128, 2), output("C", {wide, big}, 0, 0, 1), output("D", {wide}, 0, 640, 1)};
+  outputs[3].replicationSource = outputs[4].replicationSource = "A";
+  // Each output's mode id and new place, or the refusal.
+  const auto plan = [&outputs](const ModeEntry& mode) -> std::string {
+    std::string sent;
+    try {
+      for (const KdeOutputChange& c : PlanKdeChange(outputs, 0, mode, 60))
+        sent += (c.mode ? std::to_string(*c.mode->id) : "-") +
+                (c.place ? "@" + std::to_string(c.place->x) + "," + std::to_string(c.place->y) : "") + " ";
+    } catch (const std::exception& error) { return error.what(); }
+    return sent;
+  };
+  EXPECT_EQ(plan(outputs[0].modes[1]), "1 3 -@1067,234 - - ");
+  EXPECT_EQ(plan(huge), "A cannot show 40000x768: no display service lays out an output beyond 32767 pixels in "
+                        "either direction");
+  outputs[1].modes.pop_back();
+  EXPECT_EQ(plan(outputs[0].modes[1]), "U, which shows the same picture as A, has no mode of 1280x1024 at 60 Hz");
 }
 
 }  // namespace platform
