@@ -160,9 +160,10 @@ TEST(PlanWlrChangeTest, EveryEnabledHeadStatedWhereNoRuleOverlapsClonesTogether)
 
 // KWin's rules, where they differ from wlroots': A (at 1.2) grows to 1280x1024,
 // 1066.67 units that KWin rounds to 1067 (wlroots truncates); U, unified with A
-// at one position, changes with it or refuses; B, centred beside A, stays
-// centred; replicas of A (C at A's position, D below it) keep their modes and
-// places; a size beyond 32767 is refused before anything is sent.
+// at one position, changes with it or refuses; B, centred beside A one unit off
+// (a scale off KWin's steps), is put against it, centred; replicas of A (C at
+// its position, D below it) keep their modes and places; a size beyond 32767
+// is refused before anything is sent.
 TEST(PlanKdeChangeTest, KWinRoundsUnifiedOutputsChangeTogetherReplicasStayAsTheyAre) {
   const auto output = [](const char* name, std::vector<ModeEntry> modes, int32_t x, int32_t y, double scale) {
     for (size_t i = 0; i < modes.size(); ++i) modes[i].id = i;
@@ -172,7 +173,7 @@ TEST(PlanKdeChangeTest, KWinRoundsUnifiedOutputsChangeTogetherReplicasStayAsThey
       wide{{}, 1280, 720, 60, false, false}, huge{2, 40000, 768, 60, false, false};
   std::vector<KdeOutputState> outputs = {
       output("A", {small, big, huge}, 0, 0, 1.2), output("U", {small, wide, huge, big}, 0, 0, 1.2),
-      output("B", {small}, 853, 128, 2), output("C", {wide, big}, 0, 0, 1), output("D", {wide}, 0, 640, 1)};
+      output("B", {small}, 854, 128, 2), output("C", {wide, big}, 0, 0, 1), output("D", {wide}, 0, 640, 1)};
   outputs[3].replicationSource = outputs[4].replicationSource = "A";
   // Each output's mode id and new place, or the refusal.
   const auto plan = [&outputs](const ModeEntry& mode) -> std::string {
