@@ -136,8 +136,6 @@ CASES = [
       for args, after in ((SEVEN, "800x600@60"), (NUMERIC, "1024x768@60"))),
     Case("a fractional scale: the neighbour kept at the edge as KWin rounds it", SEVEN, mode="1024x768@60",
          arrangement="scale 1.2", mode_after="800x600@60"),
-    Case("outputs unified at one position, one without the size: refused", SEVEN, arrangement="one position",
-         status=3, message="Virtual-1, which shows the same picture as Virtual-0, has no mode of 800x600 at 60 Hz"),
     # The last row: it removes a mode.
     Case("a mode removed meanwhile: KWin refuses, says why", SEVEN, saved="pipe", status=3, saved_after=OLD,
          on={"kwin": None, "kwin:sid": {}},

@@ -1,7 +1,7 @@
 // Unit tests of the Linux layer's pure parts, for what no display service
 // here can show: the settings file's text and store, the rate of modes that
 // the test display cannot have (its dummy driver rejects doublescan and
-// interlaced modes), and the decisions of GNOME's and wlroots' services in
+// interlaced modes), the decisions of GNOME's, KDE's and wlroots' services in
 // states their test set-ups cannot reach, and the loader of the libraries
 // taken at run time, on libraries that lack a call. The layout rule is fuzzed
 // (fuzz/LayoutFuzzer.cpp); the rest is checked end to end.
@@ -13,6 +13,7 @@
 
 #include "platform/Platform.h"
 #include "platform/linux/services/GnomeChange.h"
+#include "platform/linux/services/KdeChange.h"
 #include "platform/linux/services/Library.h"
 #include "platform/linux/services/WlrChange.h"
 #include "platform/linux/Modes.h"
@@ -131,6 +132,22 @@ TEST(ScaleForTest, DefaultIsTheNearestBelowThePreferred) {
   EXPECT_EQ(ScaleFor(mode({1, 1.75, 2}), mode({1, 1.25, 3}), 1.75), 1.25);
 }
 
+// What a plan sends, as rows write it: each output's mode (its id, a custom
+// mode's width@rate, or -) and @x,y where it is placed; or the refusal.
+template <typename Plan>
+std::string Sent(Plan plan) {
+  std::string sent;
+  try {
+    for (const auto& c : plan()) {
+      const std::optional<ModeEntry>& m = c.mode;
+      const std::string custom = m ? std::to_string(m->width) + "@" + std::to_string(WholeHz(m->refresh)) : "-";
+      sent += m && m->id ? std::to_string(*m->id) : custom;
+      sent += (c.place ? "@" + std::to_string(c.place->x) + "," + std::to_string(c.place->y) : "") + " ";
+    }
+  } catch (const std::exception& error) { return error.what(); }
+  return sent;
+}
+
 // What no compositor here shows: a clone that lacks the size (Wayfire's
 // mirror, at 0,0 too), a head without a mode in force (COSMIC's mirror), a
 // success whose read back is not the mode asked; and what niri and Hyprland
@@ -144,25 +161,11 @@ TEST(PlanWlrChangeTest, EveryEnabledHeadStatedWhereNoRuleOverlapsClonesTogether)
                                      {"C", {big}, big, true, false, 1067},  // 1066.67 rounded
                                      {"D", {big}, big, true, /*takesAnySize=*/true, 1067, 720},
                                      {"E", {big}, big, false, false, 9000}};
-  // Each head's mode (its id, or a custom mode's width@rate), then each place sent.
-  const auto plan = [&heads](const ModeEntry& mode) {
-    std::string modes, places;
-    for (const WlrHeadChange& change : PlanWlrChange(heads, 0, mode, 60)) {
-      const std::optional<ModeEntry>& m = change.mode;
-      const std::string custom = m ? std::to_string(m->width) + "@" + std::to_string(WholeHz(m->refresh)) : "-";
-      modes += (m && m->id ? std::to_string(*m->id) : custom) + " ";
-      if (change.place) places += std::to_string(change.place->x) + "," + std::to_string(change.place->y) + " ";
-    }
-    return modes + places;
-  };
-  const auto refusal = [&]() -> std::string {
-    try { plan(small); } catch (const std::exception& error) { return error.what(); }
-    return "";
-  };
-  EXPECT_EQ(refusal(), "B, which shows the same picture as A, has no mode of 1024x768 at 60 Hz");
+  const auto plan = [&](const ModeEntry& mode) { return Sent([&] { return PlanWlrChange(heads, 0, mode, 60); }); };
+  EXPECT_EQ(plan(small), "B, which shows the same picture as A, has no mode of 1024x768 at 60 Hz");
   heads[1].modes.push_back(small);
   // 1024 at 1.2 is 853 truncated, 854 rounded at 1.19921875 as sent; D's mode as a custom mode.
-  EXPECT_EQ(plan(small), "1 1 0 1280@60 - 0,0 0,0 854,0 854,720 ");
+  EXPECT_EQ(plan(small), "1@0,0 1@0,0 0@854,0 1280@60@854,720 - ");
   std::vector<WlrHeadState> after = heads;
   after[2].x = 853, after[3].x = 854, after[4].x = 0;
   EXPECT_EQ(WlrMisplaced(after, PlanWlrChange(heads, 0, small, 60)),
@@ -171,13 +174,36 @@ TEST(PlanWlrChangeTest, EveryEnabledHeadStatedWhereNoRuleOverlapsClonesTogether)
   // apart (truncated by wlroots) reads as touching on the way back.
   const ModeEntry wide{{}, 1920, 1080, 60, false, false}, narrow{{}, 1600, 900, 60, false, false};
   heads = {{"A", {}, wide, true, true, 0, 0, 0, 384}, {"C", {big}, big, true, false, 1280}};
-  EXPECT_EQ(plan(narrow), "1600@60 0 0,0 1067,0 ");
+  EXPECT_EQ(plan(narrow), "1600@60@0,0 0@1067,0 ");
   heads[0].current = narrow, heads[1].x = 1066;
-  EXPECT_EQ(plan(wide), "1920@60 0 0,0 1280,0 ");
+  EXPECT_EQ(plan(wide), "1920@60@0,0 0@1280,0 ");
   EXPECT_FALSE(WlrShows(heads[0], small) || WlrShows(heads[0], {{}, 1600, 900, 75, false, false}));
   heads[0].current.reset();
   EXPECT_EQ(WlrDeviceOf(heads), 1u);
-  EXPECT_EQ(refusal().substr(0, 48), "A is enabled but reports no mode in force (as a ");
+  EXPECT_EQ(plan(small).substr(0, 48), "A is enabled but reports no mode in force (as a ");
+}
+
+// KWin's rules, where they differ from wlroots': A (at 1.2) grows to 1280x1024,
+// 1066.67 units that KWin rounds to 1067 (wlroots truncates); U, unified with A
+// at one position, changes with it or refuses; B, centred beside A one unit off
+// (a scale off KWin's steps), is put against it, centred; replicas of A (C at
+// its position, D below it) keep their modes and places; a size beyond 32767
+// is refused before anything is sent.
+TEST(PlanKdeChangeTest, KWinRoundsUnifiedOutputsChangeTogetherReplicasStayAsTheyAre) {
+  const auto output = [](const char* name, std::vector<ModeEntry> modes, int32_t x, int32_t y, double scale) {
+    return KdeOutputState{name, name, "", modes, modes[0], x, y, 0, scale, /*enabled=*/true};
+  };
+  const ModeEntry small{0, 1024, 768, 60, false, false}, big{1, 1280, 1024, 60, false, false},
+      huge{2, 40000, 768, 60, false, false};
+  std::vector<KdeOutputState> outputs = {
+      output("A", {small, big, huge}, 0, 0, 1.2), output("U", {small, huge, big}, 0, 0, 1.2),
+      output("B", {small}, 854, 128, 2), output("C", {small, big}, 0, 0, 1), output("D", {small}, 0, 640, 1)};
+  outputs[3].replicationSource = outputs[4].replicationSource = "A";
+  const auto plan = [&](const ModeEntry& mode) { return Sent([&] { return PlanKdeChange(outputs, 0, mode, 60); }); };
+  EXPECT_EQ(plan(big), "1 1 -@1067,234 - - ");
+  EXPECT_EQ(plan(huge).substr(0, 23), "A cannot show 40000x768");
+  outputs[1].modes.pop_back();
+  EXPECT_EQ(plan(big), "U, which shows the same picture as A, has no mode of 1280x1024 at 60 Hz");
 }
 
 }  // namespace platform

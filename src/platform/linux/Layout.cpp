@@ -208,6 +208,31 @@ Rect PlaceOf(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t trans
   return {x, y, units(across), units(down)};
 }
 
+void Cover(Rect& group, const Rect& place) {
+  group.width = std::max(group.width, place.width);
+  group.height = std::max(group.height, place.height);
+}
+
+std::vector<Rect> PlacesByCorner(const std::vector<std::optional<Rect>>& rects, std::vector<size_t>& groupOf) {
+  std::vector<Rect> places;
+  groupOf.assign(rects.size(), 0);
+  for (size_t i = 0; i < rects.size(); ++i) {
+    if (!rects[i]) continue;
+    const auto same = [&rect = *rects[i]](const Rect& place) { return place.x == rect.x && place.y == rect.y; };
+    groupOf[i] = static_cast<size_t>(std::find_if(places.begin(), places.end(), same) - places.begin());
+    if (groupOf[i] == places.size()) places.push_back({rects[i]->x, rects[i]->y, 0, 0});
+    Cover(places[groupOf[i]], *rects[i]);
+  }
+  for (size_t i = 0; i < rects.size(); ++i)
+    if (!rects[i]) groupOf[i] = places.size();
+  return places;
+}
+
+int32_t ScaleSlack(const std::vector<double>& scales, int32_t spread) {
+  const auto fractional = [](double scale) { return scale != std::floor(scale); };
+  return std::any_of(scales.begin(), scales.end(), fractional) ? std::max(spread, 1) : spread;
+}
+
 std::optional<std::vector<Rect>> ResizeInLayout(const std::vector<Rect>& layout, size_t device, int32_t width,
                                                 int32_t height, int32_t slack) {
   if (device >= layout.size() || width <= 0 || height <= 0 || width > kLargestSize || height > kLargestSize ||
@@ -245,7 +270,7 @@ std::vector<Rect> ResizeOrRefuse(const std::vector<Rect>& layout, size_t device,
 }
 
 std::string NoLayout(const std::string& device, int32_t width, int32_t height) {
-  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  const std::string size = SizeText(width, height);
   if (width > kLargestSize || height > kLargestSize)
     return device + " cannot show " + size + ": no display service lays out an output beyond " +
            std::to_string(kLargestSize) + " pixels in either direction";

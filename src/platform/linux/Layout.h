@@ -40,6 +40,24 @@ double HeldScale(int32_t sent);
 /// numbering: an odd one turns by 90° or 270°) and divided by `scale`.
 Rect PlaceOf(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t transform, double scale);
 
+/// Grows `group` to hold `place`, which has the same top-left corner.
+void Cover(Rect& group, const Rect& place);
+
+/// Outputs whose top-left corners are at one point show one picture (sway's
+/// clones, outputs that Plasma unified): one place in the layout, as large
+/// as the largest of them, that changes as one. Returns the places of
+/// `rects` (nothing: an output with no place in the layout), one for each
+/// corner, in the order of its first output; sets `groupOf[i]` to the index
+/// of the place of `rects[i]` (of one with none, the number of places).
+std::vector<Rect> PlacesByCorner(const std::vector<std::optional<Rect>>& rects, std::vector<size_t>& groupOf);
+
+/// Returns the slack for ResizeInLayout where a compositor sizes outputs at
+/// `scales` by its own rule, which may give a fractional one a size a unit
+/// off ours (its scale held off the steps that HeldScale assumes): 1 where
+/// any is fractional, else `spread`, how far apart the sizes known to come
+/// from its rules lie.
+int32_t ScaleSlack(const std::vector<double>& scales, int32_t spread = 0);
+
 /// Returns `layout` with `layout[device]` resized to `width` by `height`,
 /// keeping its top-left corner. An output that shared an edge with the
 /// device still does, aligned as it was (top, bottom or centre; left, right

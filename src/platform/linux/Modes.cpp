@@ -14,6 +14,10 @@ double RefreshRate(unsigned long dotClock, unsigned int hTotal, unsigned int vTo
   return static_cast<double>(dotClock) / (static_cast<double>(hTotal) * lines);
 }
 
+double HzOf(int32_t mHz) { return mHz / 1000.0; }
+
+std::string SizeText(int32_t width, int32_t height) { return std::to_string(width) + "x" + std::to_string(height); }
+
 int32_t WholeHz(double refresh) { return static_cast<int32_t>(std::lround(refresh)); }
 
 std::optional<size_t> ChooseMode(const std::vector<ModeEntry>& modes, int32_t width, int32_t height,
@@ -40,8 +44,7 @@ std::optional<size_t> ChooseMirrorMode(const std::vector<ModeEntry>& modes, cons
   const std::optional<size_t> chosen = ChooseMode(modes, mode.width, mode.height, refreshHz);
   if (!chosen)
     *refusal = mirror + ", which shows the same picture as " + device + ", has no mode of " +
-               std::to_string(mode.width) + "x" + std::to_string(mode.height) +
-               (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : "");
+               SizeText(mode.width, mode.height) + (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : "");
   return chosen;
 }
 
@@ -50,7 +53,7 @@ namespace {
 std::string Described(const ModeEntry& mode) {
   char rate[32];
   std::snprintf(rate, sizeof rate, "%.3f", mode.refresh);
-  return std::to_string(mode.width) + "x" + std::to_string(mode.height) + " at " + rate + " Hz";
+  return SizeText(mode.width, mode.height) + " at " + rate + " Hz";
 }
 }  // namespace
 

@@ -30,6 +30,12 @@ struct ModeEntry {
 double RefreshRate(unsigned long dotClock, unsigned int hTotal, unsigned int vTotal, bool doubleScan,
                    bool interlaced);
 
+/// Returns a rate given in mHz, as Wayland services give it, in Hz.
+double HzOf(int32_t mHz);
+
+/// Returns a size as lines give it: "WxH".
+std::string SizeText(int32_t width, int32_t height);
+
 /// Returns `refresh` rounded to the nearest whole Hz, as the mode list gives it.
 int32_t WholeHz(double refresh);
 

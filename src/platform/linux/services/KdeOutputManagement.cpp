@@ -1,24 +1,15 @@
 // The KDE Plasma display service: KWin's output devices and output
 // management, over Wayland. Each output is a kde_output_device_v2 that
-// announces its modes (kde_output_device_mode_v2 objects, in KWin's order),
-// the mode in force, its place, scale and transform, and whether it is
-// enabled. Plasma 6.7 and later announce the outputs through
-// kde_output_device_registry_v2; earlier ones offer a global per output.
-// kde_output_order_v1 lists the enabled outputs in Plasma's order, its
-// primary output first (before Plasma 5.27, kde_primary_output_v1 names the
-// primary output alone). A kde_output_configuration_v2 names only what it
-// changes, and KWin answers it with applied or failed (with its reason, from
-// management version 12).
-//
-// Outputs that show one picture: Plasma 5 (and 6.3) unifies outputs by
-// putting them at one position, and they change together; KWin with
-// kde_output_device_v2 version 13 (6.7, not 6.3) replicates an output
-// (replication_source names the source's UUID). A replica stays enabled at a
-// position of its own that is no place in the layout, and keeps its own mode:
-// KWin fits its source's picture into it, scaled and centred between black bars.
+// announces its modes (kde_output_device_mode_v2 objects, in KWin's order) and
+// its state; Plasma 6.7 and later announce them through
+// kde_output_device_registry_v2, earlier ones as globals. kde_output_order_v1
+// lists the enabled outputs in Plasma's order, its primary output first
+// (before Plasma 5.27, kde_primary_output_v1 names the primary alone). A
+// kde_output_configuration_v2 names only what it changes; KWin answers it with
+// applied or failed (with its reason, from management version 12). Read, then
+// decide, then write: the listeners only fill the structs below, and
+// KdeChange.cpp decides from their plain states what a change sends.
 
-#include <algorithm>
-#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,7 +22,7 @@
 #include "kde-output-order-v1-client-protocol.h"
 #include "kde-primary-output-v1-client-protocol.h"
 #include "platform/linux/DisplayService.h"
-#include "platform/linux/Layout.h"
+#include "platform/linux/services/KdeChange.h"
 
 namespace platform {
 namespace {
@@ -58,13 +49,7 @@ struct KdeMode {
 /// One output, as its kde_output_device_v2 announced it.
 struct KdeOutput {
   kde_output_device_v2* proxy = nullptr;
-  std::string name;       // the connector's name, as kde_output_order_v1 gives it
-  std::string uuid;       // KWin's name for it in replication_source
-  std::string replicationSource;  // the UUID of the output it replicates; empty: none
-  int32_t x = 0, y = 0;   // layout units: pixels divided by the scale
-  int32_t transform = 0;  // wl_output's: 0 normal, 1 90°, 2 180°, 3 270°, 4-7 the same flipped
-  double scale = 1;  // as KWin holds it (HeldScale)
-  bool enabled = false;
+  KdeOutputState state;  // as announced, but for its modes (StateOf adds them)
   bool done = false;     // its whole state has been announced
   bool removed = false;  // disconnected: it shows nothing and takes no configuration
   std::vector<std::unique_ptr<KdeMode>> modes;  // in KWin's order; the listeners hold their addresses
@@ -91,18 +76,16 @@ void OnModeRemoved(void* data, kde_output_device_mode_v2* proxy) {
   kde_output_device_mode_v2_destroy(proxy);
 }
 void OnModeFlags(void*, kde_output_device_mode_v2*, uint32_t) {}  // custom, reduced blanking
-const kde_output_device_mode_v2_listener kModeListener = {.size = OnModeSize,
-                                                          .refresh = OnModeRefresh,
-                                                          .preferred = OnModePreferred,
-                                                          .removed = OnModeRemoved,
-                                                          .flags = OnModeFlags};
+const kde_output_device_mode_v2_listener kModeListener = {
+    .size = OnModeSize, .refresh = OnModeRefresh, .preferred = OnModePreferred, .removed = OnModeRemoved,
+    .flags = OnModeFlags};
 
 KdeOutput& OutputOf(void* data) { return *static_cast<KdeOutput*>(data); }
 void OnGeometry(void* data, kde_output_device_v2*, int32_t x, int32_t y, int32_t /*physicalWidth*/,
                 int32_t /*physicalHeight*/, int32_t /*subpixel*/, const char* /*make*/, const char* model,
                 int32_t transform) {
-  KdeOutput& output = OutputOf(data);
-  output.x = x, output.y = y, output.transform = transform;
+  KdeOutputState& output = OutputOf(data).state;
+  output.x = x, output.y = y, output.transform = static_cast<uint32_t>(transform);
   if (output.name.empty()) output.name = model;  // before version 2, outputs have no name
 }
 void OnCurrentMode(void* data, kde_output_device_v2*, kde_output_device_mode_v2* proxy) {
@@ -115,54 +98,33 @@ void OnMode(void* data, kde_output_device_v2*, kde_output_device_mode_v2* proxy)
   kde_output_device_mode_v2_add_listener(proxy, &kModeListener, mode);
 }
 void OnOutputDone(void* data, kde_output_device_v2*) { OutputOf(data).done = true; }
-void OnScale(void* data, kde_output_device_v2*, wl_fixed_t scale) { OutputOf(data).scale = HeldScale(scale); }
-void OnEnabled(void* data, kde_output_device_v2*, int32_t enabled) { OutputOf(data).enabled = enabled != 0; }
-void OnName(void* data, kde_output_device_v2*, const char* name) { OutputOf(data).name = name; }
-void OnUuid(void* data, kde_output_device_v2*, const char* uuid) { OutputOf(data).uuid = uuid; }
+void OnScale(void* data, kde_output_device_v2*, wl_fixed_t scale) { OutputOf(data).state.scale = HeldScale(scale); }
+void OnEnabled(void* data, kde_output_device_v2*, int32_t enabled) { OutputOf(data).state.enabled = enabled != 0; }
+void OnName(void* data, kde_output_device_v2*, const char* name) { OutputOf(data).state.name = name; }
+void OnUuid(void* data, kde_output_device_v2*, const char* uuid) { OutputOf(data).state.uuid = uuid; }
 void OnReplicationSource(void* data, kde_output_device_v2*, const char* uuid) {
-  OutputOf(data).replicationSource = uuid;
+  OutputOf(data).state.replicationSource = uuid;
 }
 void OnOutputRemoved(void* data, kde_output_device_v2*) { OutputOf(data).removed = true; }
 /// An event of an output's settings that vistrel leaves as they are.
 template <typename... Values>
 void Unused(void*, kde_output_device_v2*, Values...) {}
+// Plasma's order comes from kde_output_order_v1 in every version, so `priority` is not needed.
 const kde_output_device_v2_listener kOutputListener = {
-    .geometry = OnGeometry,
-    .current_mode = OnCurrentMode,
-    .mode = OnMode,
-    .done = OnOutputDone,
-    .scale = OnScale,
-    .edid = Unused<const char*>,
-    .enabled = OnEnabled,
-    .uuid = OnUuid,
-    .serial_number = Unused<const char*>,
-    .eisa_id = Unused<const char*>,
-    .capabilities = Unused<uint32_t>,
-    .overscan = Unused<uint32_t>,
-    .vrr_policy = Unused<uint32_t>,
-    .rgb_range = Unused<uint32_t>,
-    .name = OnName,
-    .high_dynamic_range = Unused<uint32_t>,
-    .sdr_brightness = Unused<uint32_t>,
-    .wide_color_gamut = Unused<uint32_t>,
-    .auto_rotate_policy = Unused<uint32_t>,
-    .icc_profile_path = Unused<const char*>,
-    .brightness_metadata = Unused<uint32_t, uint32_t, uint32_t>,
-    .brightness_overrides = Unused<int32_t, int32_t, int32_t>,
-    .sdr_gamut_wideness = Unused<uint32_t>,
-    .color_profile_source = Unused<uint32_t>,
-    .brightness = Unused<uint32_t>,
-    .color_power_tradeoff = Unused<uint32_t>,
-    .dimming = Unused<uint32_t>,
-    .replication_source = OnReplicationSource,
-    .ddc_ci_allowed = Unused<uint32_t>,
-    .max_bits_per_color = Unused<uint32_t>,
-    .max_bits_per_color_range = Unused<uint32_t, uint32_t>,
-    .automatic_max_bits_per_color_limit = Unused<uint32_t>,
-    .edr_policy = Unused<uint32_t>,
-    .sharpness = Unused<uint32_t>,
-    .priority = Unused<uint32_t>,  // Plasma's order again: kde_output_order_v1 gives it to every version
-    .auto_brightness = Unused<uint32_t>,
+    .geometry = OnGeometry, .current_mode = OnCurrentMode, .mode = OnMode, .done = OnOutputDone, .scale = OnScale,
+    .edid = Unused<const char*>, .enabled = OnEnabled, .uuid = OnUuid, .serial_number = Unused<const char*>,
+    .eisa_id = Unused<const char*>, .capabilities = Unused<uint32_t>, .overscan = Unused<uint32_t>,
+    .vrr_policy = Unused<uint32_t>, .rgb_range = Unused<uint32_t>, .name = OnName,
+    .high_dynamic_range = Unused<uint32_t>, .sdr_brightness = Unused<uint32_t>,
+    .wide_color_gamut = Unused<uint32_t>, .auto_rotate_policy = Unused<uint32_t>,
+    .icc_profile_path = Unused<const char*>, .brightness_metadata = Unused<uint32_t, uint32_t, uint32_t>,
+    .brightness_overrides = Unused<int32_t, int32_t, int32_t>, .sdr_gamut_wideness = Unused<uint32_t>,
+    .color_profile_source = Unused<uint32_t>, .brightness = Unused<uint32_t>,
+    .color_power_tradeoff = Unused<uint32_t>, .dimming = Unused<uint32_t>,
+    .replication_source = OnReplicationSource, .ddc_ci_allowed = Unused<uint32_t>,
+    .max_bits_per_color = Unused<uint32_t>, .max_bits_per_color_range = Unused<uint32_t, uint32_t>,
+    .automatic_max_bits_per_color_limit = Unused<uint32_t>, .edr_policy = Unused<uint32_t>,
+    .sharpness = Unused<uint32_t>, .priority = Unused<uint32_t>, .auto_brightness = Unused<uint32_t>,
     .removed = OnOutputRemoved};
 
 OutputOrder& OrderOf(void* data) { return *static_cast<OutputOrder*>(data); }
@@ -189,45 +151,18 @@ void OnFailureReason(void* data, kde_output_configuration_v2*, const char* reaso
 const kde_output_configuration_v2_listener kConfigurationListener = {
     .applied = OnApplied, .failed = OnFailed, .failure_reason = OnFailureReason};
 
-/// Returns where `output` is in the layout when it shows `mode`: KWin divides
-/// the mode's size, turned, by the scale and rounds it (KWin 5.27 and 6.3 its
-/// size, 6.7 its edges, which is the same at a whole position).
-Rect PlaceOf(const KdeOutput& output, const KdeMode& mode) {
-  return platform::PlaceOf(output.x, output.y, mode.width, mode.height, output.transform, output.scale);
+/// Returns `output` as the rules see it: a mode's id is its place in `output.modes`.
+KdeOutputState StateOf(const KdeOutput& output) {
+  KdeOutputState state = output.state;
+  for (size_t i = 0; i < output.modes.size(); ++i) {
+    const KdeMode& mode = *output.modes[i];
+    if (mode.removed) continue;
+    state.modes.push_back({i, mode.width, mode.height, HzOf(mode.refresh), /*interlaced=*/false, mode.preferred});
+    if (&mode == output.current) state.current = state.modes.back();
+  }
+  state.enabled = state.enabled && !output.removed;
+  return state;
 }
-
-/// Returns `mode` as the layer lists it, with `id`.
-ModeEntry EntryOf(const KdeMode& mode, std::optional<unsigned long> id = {}) {
-  return {id, mode.width, mode.height, mode.refresh / 1000.0, /*interlaced=*/false, mode.preferred};
-}
-
-/// Returns the modes that `output` offers, each with its place in
-/// `output.modes` as its id.
-std::vector<ModeEntry> Listed(const KdeOutput& output) {
-  std::vector<ModeEntry> listed;
-  for (size_t i = 0; i < output.modes.size(); ++i)
-    if (!output.modes[i]->removed) listed.push_back(EntryOf(*output.modes[i], i));
-  return listed;
-}
-
-/// Returns `mode` as messages give it: "WxH at R mHz".
-std::string Describe(const KdeMode& mode) {
-  return std::to_string(mode.width) + "x" + std::to_string(mode.height) + " at " + std::to_string(mode.refresh) +
-         " mHz";
-}
-
-/// One output and the mode that a change puts on it.
-struct Change {
-  KdeOutput* output;
-  const KdeMode* mode;
-};
-
-/// One place in the layout and the outputs there: one output, or several
-/// that Plasma unified at one position.
-struct Place {
-  std::vector<KdeOutput*> outputs;
-  Rect rect;  // their corner and their largest width and height
-};
 
 /// The outputs that KWin holds, and the device among them.
 class KdeOutputManagement : public DisplayService {
@@ -236,20 +171,16 @@ class KdeOutputManagement : public DisplayService {
   ~KdeOutputManagement() override;
   /// Binds the globals, reads every output and picks the device; throws ServiceError.
   void Load();
+  /// Puts `mode` on the device, and what PlanKdeChange says on the others, in
+  /// one configuration; then reads them back.
   void Apply(const ModeEntry& mode, int32_t refreshHz) override;
 
  private:
-  static void OnRegistryOutput(void* data, kde_output_device_registry_v2*, kde_output_device_v2* proxy);
-  static void OnRegistryFinished(void* data, kde_output_device_registry_v2* proxy);
   void AddOutput(kde_output_device_v2* proxy);
   void BindOutputs();
-  const KdeOutput* SourceOf(const KdeOutput& output) const;
-  bool InLayout(const KdeOutput& output) const;
-  KdeOutput* PickDevice();
-  std::vector<Change> ChangesFor(const ModeEntry& mode, int32_t refreshHz) const;
-  std::vector<Place> Places() const;
-  void Configure(const std::vector<Change>& changes, const std::vector<Place>& places, const std::vector<Rect>& after);
-  void ReadBack(const std::vector<Change>& changes);
+  std::vector<KdeOutputState> States() const;
+  void Configure(const std::vector<KdeOutputChange>& changes, const std::string& asked);
+  void ReadBack(const std::vector<KdeOutputChange>& changes);
 
   std::unique_ptr<WaylandConnection> connection_;  // first made, last gone: every proxy below lives on it
   kde_output_management_v2* management_ = nullptr;
@@ -258,34 +189,18 @@ class KdeOutputManagement : public DisplayService {
   kde_primary_output_v1* primaryProxy_ = nullptr;
   OutputOrder order_;
   std::vector<std::unique_ptr<KdeOutput>> outputs_;  // in the order KWin announced them
-  KdeOutput* device_ = nullptr;
+  size_t device_ = 0;                                // the device's place in `outputs_`
 };
 KdeOutputManagement::~KdeOutputManagement() {
   for (const auto& output : outputs_) {
     for (const auto& mode : output->modes)
       if (mode->proxy) kde_output_device_mode_v2_destroy(mode->proxy);
-    if (kde_output_device_v2_get_version(output->proxy) >= KDE_OUTPUT_DEVICE_V2_RELEASE_SINCE_VERSION)
-      kde_output_device_v2_release(output->proxy);
-    else
-      kde_output_device_v2_destroy(output->proxy);
+    Release(output->proxy, KDE_OUTPUT_DEVICE_V2_RELEASE_SINCE_VERSION, kde_output_device_v2_release);
   }
   if (registry_) kde_output_device_registry_v2_destroy(registry_);
   if (orderProxy_) kde_output_order_v1_destroy(orderProxy_);
-  if (primaryProxy_ && kde_primary_output_v1_get_version(primaryProxy_) >= kPrimaryDestroySince)
-    kde_primary_output_v1_destroy(primaryProxy_);
-  else if (primaryProxy_)
-    wl_proxy_destroy(reinterpret_cast<wl_proxy*>(primaryProxy_));
+  if (primaryProxy_) Release(primaryProxy_, kPrimaryDestroySince, kde_primary_output_v1_destroy);
   if (management_) kde_output_management_v2_destroy(management_);
-}
-
-void KdeOutputManagement::OnRegistryOutput(void* data, kde_output_device_registry_v2*, kde_output_device_v2* proxy) {
-  static_cast<KdeOutputManagement*>(data)->AddOutput(proxy);
-}
-
-/// KWin destroys the registry once it has answered stop.
-void KdeOutputManagement::OnRegistryFinished(void* data, kde_output_device_registry_v2* proxy) {
-  kde_output_device_registry_v2_destroy(proxy);
-  static_cast<KdeOutputManagement*>(data)->registry_ = nullptr;
 }
 
 void KdeOutputManagement::AddOutput(kde_output_device_v2* proxy) {
@@ -298,8 +213,16 @@ void KdeOutputManagement::AddOutput(kde_output_device_v2* proxy) {
 /// from its globals.
 void KdeOutputManagement::BindOutputs() {
   if (const WaylandGlobal* registry = connection_->Find(kRegistry)) {
-    static const kde_output_device_registry_v2_listener listener = {.finished = OnRegistryFinished,
-                                                                    .output = OnRegistryOutput};
+    using Registry = kde_output_device_registry_v2;
+    static const kde_output_device_registry_v2_listener listener = {
+        // KWin destroys the registry once it has answered stop.
+        .finished = [](void* data, Registry* proxy) {
+          kde_output_device_registry_v2_destroy(proxy);
+          static_cast<KdeOutputManagement*>(data)->registry_ = nullptr;
+        },
+        .output = [](void* data, Registry*, kde_output_device_v2* proxy) {
+          static_cast<KdeOutputManagement*>(data)->AddOutput(proxy);
+        }};
     registry_ = static_cast<kde_output_device_registry_v2*>(
         connection_->Bind(*registry, &kde_output_device_registry_v2_interface, kRegistryVersion));
     kde_output_device_registry_v2_add_listener(registry_, &listener, this);
@@ -311,30 +234,11 @@ void KdeOutputManagement::BindOutputs() {
           connection_->Bind(global, &kde_output_device_v2_interface, kReplicationSince)));
 }
 
-/// Returns the output that `output` replicates, where it names one that
-/// shows a picture; else nullptr.
-const KdeOutput* KdeOutputManagement::SourceOf(const KdeOutput& output) const {
-  if (output.replicationSource.empty()) return nullptr;
-  for (const auto& source : outputs_)
-    if (source.get() != &output && source->enabled && !source->removed && source->uuid == output.replicationSource)
-      return source.get();
-  return nullptr;
-}
-
-/// Whether `output` has a place in the layout: it shows a picture, not as a replica.
-bool KdeOutputManagement::InLayout(const KdeOutput& output) const {
-  return output.enabled && !output.removed && !SourceOf(output);
-}
-
-/// The device: the first output in the layout in Plasma's order (or its
-/// primary output), else (a KWin that gives neither) the first announced.
-KdeOutput* KdeOutputManagement::PickDevice() {
-  for (const std::string& name : order_.names)
-    for (const auto& output : outputs_)
-      if (InLayout(*output) && output->name == name) return output.get();
-  for (const auto& output : outputs_)
-    if (InLayout(*output)) return output.get();
-  return nullptr;
+/// Returns every output as the rules see it, in the order KWin announced them.
+std::vector<KdeOutputState> KdeOutputManagement::States() const {
+  std::vector<KdeOutputState> states;
+  for (const auto& output : outputs_) states.push_back(StateOf(*output));
+  return states;
 }
 
 void KdeOutputManagement::Load() {
@@ -357,75 +261,38 @@ void KdeOutputManagement::Load() {
   if (!connection_->Roundtrip()) throw ServiceError(where + ": " + connection_->Error());
   if (outputs_.empty())
     throw ServiceError(std::string(kManagement) + " on " + connection_->Where() + " has no output to manage: neither " +
-                     kRegistry + " nor any " + kDevice + " announced one");
+                       kRegistry + " nor any " + kDevice + " announced one");
   for (const auto& output : outputs_)
-    if (!output->done) throw ServiceError(where + ": output " + output->name + " did not announce its whole state");
-  device_ = PickDevice();
-  if (!device_) throw ServiceError(where + " shows no enabled output");
-  device.name = device_->name;
-  device.modes = Listed(*device_);
-  for (const ModeEntry& entry : device.modes)
-    if (device_->modes[*entry.id].get() == device_->current) device.current = entry, device.hasCurrent = true;
+    if (!output->done)
+      throw ServiceError(where + ": output " + output->state.name + " did not announce its whole state");
+  const std::vector<KdeOutputState> states = States();
+  const std::optional<size_t> chosen = KdeDeviceOf(states, order_.names);
+  if (!chosen) throw ServiceError(where + " shows no enabled output");
+  device_ = *chosen;
+  device.name = states[device_].name;
+  device.modes = states[device_].modes;
+  if (states[device_].current) device.current = *states[device_].current, device.hasCurrent = true;
   device.bitsPerPel = 32;  // KWin composes every output in 32-bit pixels
 }
 
-/// Returns the changes that put `mode` on the device: the device first, then
-/// every output unified with it at its position in a mode of the same size,
-/// chosen as ChooseMirrorMode does with `refreshHz`. Throws ServiceError when
-/// one lacks it. Replicas are left in their own modes, whatever their size.
-std::vector<Change> KdeOutputManagement::ChangesFor(const ModeEntry& mode, int32_t refreshHz) const {
-  std::vector<Change> changes{{device_, device_->modes[*mode.id].get()}};
-  for (const auto& output : outputs_) {
-    if (output.get() == device_ || !InLayout(*output) || output->x != device_->x || output->y != device_->y) continue;
-    const std::vector<ModeEntry> listed = Listed(*output);
-    std::string refusal;
-    const std::optional<size_t> chosen =
-        ChooseMirrorMode(listed, mode, refreshHz, output->name, device_->name, &refusal);
-    if (!chosen) throw ServiceError(refusal);
-    changes.push_back({output.get(), output->modes[*listed[*chosen].id].get()});
-  }
-  return changes;
-}
-
-/// Returns the places of the layout, in the order KWin announced their first
-/// outputs. Throws ServiceError where an output in it shows no mode.
-std::vector<Place> KdeOutputManagement::Places() const {
-  std::vector<Place> places;
-  for (const auto& output : outputs_) {
-    if (!InLayout(*output)) continue;
-    if (!output->current || output->current->removed)
-      throw ServiceError(kDevice + (" " + output->name) + " shows no mode");
-    const Rect rect = PlaceOf(*output, *output->current);
-    auto place = places.begin();
-    while (place != places.end() && (place->rect.x != rect.x || place->rect.y != rect.y)) ++place;
-    if (place == places.end()) place = places.insert(place, {{}, {rect.x, rect.y, 0, 0}});
-    place->outputs.push_back(output.get());
-    place->rect.width = std::max(place->rect.width, rect.width);
-    place->rect.height = std::max(place->rect.height, rect.height);
-  }
-  return places;
-}
-
-/// Sends one configuration: each output of `changes` shows its mode (where
-/// it shows another), and the outputs of every place that moves between
-/// `places` and `after` move there; the rest of every output's state is left
-/// as KWin holds it. Waits for the answer; throws ServiceError on a refusal.
-void KdeOutputManagement::Configure(const std::vector<Change>& changes, const std::vector<Place>& places,
-                                    const std::vector<Rect>& after) {
+/// Sends one configuration: each output the mode `changes` gives it, where
+/// it shows another, and its new place; KWin keeps the rest of every
+/// output's state. Waits for the answer; throws ServiceError, naming the
+/// change `asked`, on a refusal.
+void KdeOutputManagement::Configure(const std::vector<KdeOutputChange>& changes, const std::string& asked) {
   kde_output_configuration_v2* configuration = kde_output_management_v2_create_configuration(management_);
   Answer answer;
   kde_output_configuration_v2_add_listener(configuration, &kConfigurationListener, &answer);
-  for (const Change& change : changes)
-    if (change.mode != change.output->current)
-      kde_output_configuration_v2_mode(configuration, change.output->proxy, change.mode->proxy);
-  for (size_t i = 0; i < places.size(); ++i)
-    if (after[i].x != places[i].rect.x || after[i].y != places[i].rect.y)
-      for (KdeOutput* output : places[i].outputs)
-        kde_output_configuration_v2_position(configuration, output->proxy, after[i].x, after[i].y);
+  for (size_t i = 0; i < outputs_.size(); ++i) {
+    KdeOutput& output = *outputs_[i];
+    const KdeMode* mode = changes[i].mode ? output.modes[*changes[i].mode->id].get() : nullptr;
+    if (mode && mode != output.current) kde_output_configuration_v2_mode(configuration, output.proxy, mode->proxy);
+    if (const std::optional<Rect>& place = changes[i].place)
+      kde_output_configuration_v2_position(configuration, output.proxy, place->x, place->y);
+  }
   kde_output_configuration_v2_apply(configuration);
   const bool answered = connection_->DispatchUntil([&answer] { return answer.kind != Answer::kNone; });
   kde_output_configuration_v2_destroy(configuration);
-  const std::string asked = Describe(*changes[0].mode) + " on " + device_->name;
   if (!answered) throw ServiceError("KWin closed the connection while changing " + asked + ": " + connection_->Error());
   if (answer.kind == Answer::kFailed)
     throw ServiceError("kde_output_configuration_v2: KWin refused " + asked + (answer.reason.empty() ? "" : ": ") +
@@ -434,42 +301,22 @@ void KdeOutputManagement::Configure(const std::vector<Change>& changes, const st
 
 /// Reads back what KWin announced with its answer (it sends an output's new
 /// state before `applied`, and a round trip takes in what follows) and
-/// throws ServiceError unless every output of `changes` shows its mode.
-void KdeOutputManagement::ReadBack(const std::vector<Change>& changes) {
+/// throws ServiceError unless every output given a mode shows it.
+void KdeOutputManagement::ReadBack(const std::vector<KdeOutputChange>& changes) {
   if (!connection_->Roundtrip())
-    throw ServiceError("KWin closed the connection after changing " + device_->name + ": " + connection_->Error());
-  for (const Change& change : changes) {
-    const KdeMode* shown = change.output->current;
-    const std::string line =
-        NotShown(change.output->name, EntryOf(*change.mode), shown ? std::optional(EntryOf(*shown)) : std::nullopt);
+    throw ServiceError("KWin closed the connection after changing " + device.name + ": " + connection_->Error());
+  const std::vector<KdeOutputState> states = States();
+  for (size_t i = 0; i < states.size(); ++i) {
+    const std::string line = changes[i].mode ? NotShown(states[i].name, *changes[i].mode, states[i].current) : "";
     if (!line.empty()) throw ServiceError("kde_output_configuration_v2: KWin answered applied, but " + line);
   }
 }
 
-/// Puts `mode` on the device and on the outputs unified with it, and moves
-/// the other places of the layout by the layout rule, in one configuration;
-/// replicas have no place and are left as they are.
 void KdeOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
-  const std::vector<Change> changes = ChangesFor(mode, refreshHz);
-  const std::vector<Place> places = Places();
-  std::vector<Rect> before;
-  size_t ours = 0;
-  for (const Place& place : places) {
-    if (place.rect.x == device_->x && place.rect.y == device_->y) ours = before.size();
-    before.push_back(place.rect);
-  }
-  Rect resized{device_->x, device_->y, 0, 0};
-  for (const Change& change : changes) {
-    if (!InLayout(*change.output)) continue;
-    const Rect rect = PlaceOf(*change.output, *change.mode);
-    resized.width = std::max(resized.width, rect.width), resized.height = std::max(resized.height, rect.height);
-  }
-  // A scale written off KWin's steps sizes an output a unit off ours: where
-  // any scale is fractional, one unit apart is touching.
-  const bool fractional = std::any_of(outputs_.begin(), outputs_.end(), [](const auto& output) {
-    return output->scale != std::floor(output->scale);
-  });
-  Configure(changes, places, ResizeOrRefuse(before, ours, resized, device_->name, mode, /*slack=*/fractional ? 1 : 0));
+  const std::vector<KdeOutputChange> changes = PlanKdeChange(States(), device_, mode, refreshHz);
+  const KdeMode& asked = *outputs_[device_]->modes[*mode.id];
+  Configure(changes, SizeText(asked.width, asked.height) + " at " + std::to_string(asked.refresh) + " mHz on " +
+                         device.name);
   ReadBack(changes);
 }
 

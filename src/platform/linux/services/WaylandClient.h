@@ -75,4 +75,16 @@ class WaylandConnection {
   bool timedOut_ = false;  // the last wait reached kAnswerTime
 };
 
+/// Destroys `proxy`: with `request` (a release or destroy request, which
+/// tells the compositor) where its version, from `since` on, has it; else on
+/// this side alone.
+template <typename Proxy>
+void Release(Proxy* proxy, uint32_t since, void (*request)(Proxy*)) {
+  auto* raw = reinterpret_cast<wl_proxy*>(proxy);
+  if (wl_proxy_get_version(raw) >= since)
+    request(proxy);
+  else
+    wl_proxy_destroy(raw);
+}
+
 }  // namespace platform

@@ -65,12 +65,6 @@ ModeEntry CloneModeFor(const WlrHeadState& clone, const WlrHeadState& device, co
   throw ServiceError(refusal);
 }
 
-/// Grows `group` to hold `place`, which has the same top-left corner.
-void Cover(Rect& group, const Rect& place) {
-  group.width = std::max(group.width, place.width);
-  group.height = std::max(group.height, place.height);
-}
-
 }  // namespace
 
 std::optional<size_t> WlrDeviceOf(const std::vector<WlrHeadState>& heads) {
@@ -102,19 +96,17 @@ std::vector<WlrHeadChange> PlanWlrChange(const std::vector<WlrHeadState>& heads,
   RequireModesInForce(heads);
   // Heads at one place show one picture (clones): one place in the layout, changed together.
   std::vector<WlrHeadChange> changes(heads.size());
-  std::vector<Rect> before;
-  std::vector<size_t> groupOf(heads.size());
-  int32_t slack = 0;  // how far apart the compositors' edges lie
+  std::vector<std::optional<Rect>> places(heads.size());
+  std::vector<double> scales;
+  int32_t spread = 0;  // how far apart the compositors' edges lie
   for (size_t i = 0; i < heads.size(); ++i) {
-    const WlrHeadState& head = heads[i];
-    if (!head.enabled) continue;
-    const Rect place = WlrPlaceOf(head, head.current->width, head.current->height, slack);
-    const auto same = [&place](const Rect& group) { return group.x == place.x && group.y == place.y; };
-    groupOf[i] = static_cast<size_t>(std::find_if(before.begin(), before.end(), same) - before.begin());
-    if (groupOf[i] == before.size()) before.push_back(place);
-    Cover(before[groupOf[i]], place);
+    if (!heads[i].enabled) continue;
+    places[i] = WlrPlaceOf(heads[i], heads[i].current->width, heads[i].current->height, spread);
+    scales.push_back(heads[i].scale / 256.0);
   }
-  Rect resized = WlrPlaceOf(heads[device], mode.width, mode.height, slack);
+  std::vector<size_t> groupOf;
+  const std::vector<Rect> before = PlacesByCorner(places, groupOf);
+  Rect resized = WlrPlaceOf(heads[device], mode.width, mode.height, spread);
   for (size_t i = 0; i < heads.size(); ++i) {
     if (!heads[i].enabled) continue;
     if (groupOf[i] != groupOf[device]) {
@@ -122,9 +114,10 @@ std::vector<WlrHeadChange> PlanWlrChange(const std::vector<WlrHeadState>& heads,
       continue;
     }
     changes[i].mode = i == device ? mode : CloneModeFor(heads[i], heads[device], mode, refreshHz);
-    Cover(resized, WlrPlaceOf(heads[i], mode.width, mode.height, slack));
+    Cover(resized, WlrPlaceOf(heads[i], mode.width, mode.height, spread));
   }
-  const std::vector<Rect> after = ResizeOrRefuse(before, groupOf[device], resized, heads[device].name, mode, slack);
+  const std::vector<Rect> after =
+      ResizeOrRefuse(before, groupOf[device], resized, heads[device].name, mode, ScaleSlack(scales, spread));
   for (size_t i = 0; i < heads.size(); ++i)
     if (heads[i].enabled) changes[i].place = after[groupOf[i]];
   return changes;

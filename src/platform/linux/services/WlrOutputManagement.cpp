@@ -77,7 +77,6 @@ class WlrOutputManagement : public DisplayService {
 
   std::unique_ptr<WaylandConnection> connection_;  // outlives every proxy: the destructor releases them
   zwlr_output_manager_v1* manager_ = nullptr;
-  uint32_t version_ = 0;
   WlrHead* device_ = nullptr;
 };
 
@@ -149,7 +148,7 @@ ModeEntry EntryOf(const WlrHead& head, const WlrMode& mode) {
   if (found == head.modes.end())
     throw ServiceError("zwlr_output_head_v1 " + head.name + ": its current mode is none of the modes it announced");
   const auto id = static_cast<unsigned long>(found - head.modes.begin());
-  return {id, mode.width, mode.height, mode.refresh / 1000.0, /*interlaced=*/false, mode.preferred};  // mHz to Hz
+  return {id, mode.width, mode.height, HzOf(mode.refresh), /*interlaced=*/false, mode.preferred};
 }
 
 /// Returns `head` as the rules see it.
@@ -171,25 +170,15 @@ WlrOutputManagement::~WlrOutputManagement() {
   if (manager_) zwlr_output_manager_v1_destroy(manager_);
 }
 
-/// Destroys `proxy`, telling the compositor where its version has the request `release`.
-template <typename Proxy>
-void Release(uint32_t version, Proxy* proxy, void (*release)(Proxy*)) {
-  if (version >= kReleaseSince)
-    release(proxy);
-  else
-    wl_proxy_destroy(reinterpret_cast<wl_proxy*>(proxy));
-}
-
 void WlrOutputManagement::ReleaseHead(WlrHead& head) {
-  for (auto& mode : head.modes) Release(version_, mode->proxy, zwlr_output_mode_v1_release);
-  Release(version_, head.proxy, zwlr_output_head_v1_release);
+  for (auto& mode : head.modes) Release(mode->proxy, kReleaseSince, zwlr_output_mode_v1_release);
+  Release(head.proxy, kReleaseSince, zwlr_output_head_v1_release);
 }
 
 void WlrOutputManagement::Load() {
   const WaylandGlobal& global = *connection_->Find(zwlr_output_manager_v1_interface.name);
   manager_ = static_cast<zwlr_output_manager_v1*>(
       connection_->Bind(global, &zwlr_output_manager_v1_interface, kVersion));
-  version_ = zwlr_output_manager_v1_get_version(manager_);
   zwlr_output_manager_v1_add_listener(manager_, &kManagerListener, this);
   const std::string where = "zwlr_output_manager_v1 on " + connection_->Where();
   if (!connection_->DispatchUntil([this] { return dones > 0 || finished; }))
@@ -266,8 +255,8 @@ void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
   const auto ours = std::find_if(heads.begin(), heads.end(), [this](const auto& h) { return h.get() == device_; });
   const std::vector<WlrHeadChange> changes =
       PlanWlrChange(States(), static_cast<size_t>(ours - heads.begin()), mode, refreshHz);
-  const std::string change = device.name + " to " + std::to_string(mode.width) + "x" + std::to_string(mode.height) +
-                             " at " + std::to_string(WholeHz(mode.refresh)) + " Hz";
+  const std::string change =
+      device.name + " to " + SizeText(mode.width, mode.height) + " at " + std::to_string(WholeHz(mode.refresh)) + " Hz";
   const auto ended = [this, &change] {
     return ServiceError(finished ? "the compositor ended its output manager during the change of " + change
                                  : "the compositor did not complete the change of " + change + ": " +
