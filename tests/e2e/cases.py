@@ -55,10 +55,9 @@ class Case:
 
 
 CASES = [
-    # The command line: its split and the choice of command.
+    # The command line: its split and the choice of command. A lone dash, which fails the split, and a quoted
+    # word, which is no argument, are fuzzed (fuzz/corpus/command_line/usage-lone-dash, usage-no-dash).
     Case("no argument: the usage warning", [], status=2, message=USAGE),
-    Case("a lone dash ends the reading: the usage warning", ["-restore", "-"], status=2, message=USAGE),
-    Case("quoted -restore is no argument", ['"-restore"'], status=2, message=USAGE),
     # A line feed is no separator, and a word that only starts with one names no command.
     Case("-restore and a line feed names no command: silent", ["-restore\n"], status=2),
     Case("--output is the word -output: silent", ["--output"], status=2),

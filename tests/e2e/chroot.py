@@ -7,6 +7,7 @@
 #                                  and adds to one made before what it lacks
 
 import contextlib
+import glob
 import os
 import shutil
 import socket
@@ -88,28 +89,37 @@ def inside(suite, folder, command, env, user=None, net=True):
     return ["unshare", "--mount", *["--net"] * net, "sh", "-c", ENTER, "sh", root(suite), folder, *alone]
 
 
+def until(holds):
+    # Waits, a minute at most, until `holds()` gives what is true, and returns
+    # it (None after the minute); a call that fails (what it reads is not
+    # there yet) has not held.
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        with contextlib.suppress(OSError, subprocess.SubprocessError, LookupError, ValueError, StopIteration):
+            if held := holds():
+                return held
+        time.sleep(0.05)
+
+
 def start(suite, folder, command, env, ready, output=subprocess.DEVNULL, **how):
     # Starts a compositor in `suite`'s chroot (see inside) in a process group
     # of its own and returns it once `ready()` holds, it ended, or a minute
     # passed (then the first call to it fails).
     process = subprocess.Popen(["setsid", *inside(suite, folder, command, env, **how)], stdout=output,
                                stderr=output)
-    deadline = time.monotonic() + 60
-    while not ready() and process.poll() is None and time.monotonic() < deadline:
-        time.sleep(0.05)
+    until(lambda: process.poll() is not None or ready())
     return process
 
 
-def wayland_answers(path):
-    # Whether the compositor at the socket `path` answers a round trip (its socket is there before it reads):
-    # wl_display.sync (object 1, request 0, 12 bytes) for the new callback 2, whose done event (object 2, event 0,
-    # 12 bytes) is the first that a new client gets.
-    with contextlib.suppress(OSError), socket.socket(socket.AF_UNIX) as client:
+def wayland_answers(pattern):
+    # Whether the compositor at the socket `pattern` (a glob) answers a round trip (its socket is there before it
+    # reads): wl_display.sync (object 1, request 0, 12 bytes) for the new callback 2, whose done event (object 2,
+    # event 0, 12 bytes) is the first that a new client gets. Raises where there is no socket yet.
+    with socket.socket(socket.AF_UNIX) as client:
         client.settimeout(60)
-        client.connect(path)
+        client.connect(glob.glob(pattern)[0])
         client.sendall(struct.pack("=3I", 1, 12 << 16, 2))
         return client.recv(8, socket.MSG_WAITALL) == struct.pack("=2I", 2, 12 << 16)
-    return False
 
 
 def run(suite, folder, command, env):

@@ -55,8 +55,7 @@ class Driver(x11.Driver):
         headless = self.variant == "sid"
         self.stem, self.only_mode = ("Meta-", "1024x768@60") if headless else ("LVDS", None)
         self.arrangements = x11.ARRANGEMENTS["gnome:sid" if headless else "gnome"]
-        self.env.update(XDG_RUNTIME_DIR=self.work, WAYLAND_DISPLAY="vistrel-e2e",
-                        DBUS_SESSION_BUS_ADDRESS="unix:path=%s/bus" % self.work)
+        self.env.update(WAYLAND_DISPLAY="vistrel-e2e", DBUS_SESSION_BUS_ADDRESS="unix:path=%s/bus" % self.work)
         env = dict(GSETTINGS_BACKEND="keyfile", XDG_CONFIG_HOME=self.work + "/mutter",
                    MUTTER_DEBUG_DUMMY_MODE_SPECS=SPECS, MUTTER_DEBUG_NUM_DUMMY_MONITORS="3",
                    MUTTER_DEBUG_DUMMY_MONITOR_SCALES="2,1,1")

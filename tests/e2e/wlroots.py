@@ -41,10 +41,13 @@ class Driver(x11.Driver):
             os.chown(self.work, user, user)
         env = dict(WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1",
                    WLR_HEADLESS_OUTPUTS="2")
+        # Ready once it answers on its socket: only once its heads are made, as each compositor here enters its
+        # loop after.
+        sockets = self.work + "/wayland-[0-9]"
         self.compositor = chroot.start(self.suite, self.work, [compositor, "-C" if compositor == "phoc" else "-c",
-                                                               config], env, self.answers, user=user)
-        self.env.update(WAYLAND_DISPLAY=(self.socket() + ["none"])[0], XDG_RUNTIME_DIR=self.work)
-        self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+                                                               config], env, lambda: chroot.wayland_answers(sockets),
+                                       user=user)
+        self.env["WAYLAND_DISPLAY"] = (glob.glob(sockets) + ["none"])[0]
         if not self.suite:
             self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=%s/bus" % self.work
             self.bus = gnome.start("", self.work, "--headless --virtual-monitor 800x600", {})
@@ -56,14 +59,6 @@ class Driver(x11.Driver):
     def __exit__(self, *exception):
         chroot.stop(self.compositor)
         self.bus and chroot.stop(self.bus)
-
-    # The compositor's socket, once it listens.
-    def socket(self):
-        return glob.glob(self.work + "/wayland-[0-9]")
-
-    # Whether it answers there: only once its heads are made, as each compositor here enters its loop after.
-    def answers(self):
-        return chroot.wayland_answers((self.socket() + ["none"])[0])
 
     def wlr_randr(self, *args):
         return chroot.run(self.suite, self.work, ["wlr-randr", *args], {"WAYLAND_DISPLAY": self.env["WAYLAND_DISPLAY"]})

@@ -4,15 +4,14 @@
 # XDG_CONFIG_HOME, and what it writes on standard error is the message the
 # user saw.
 
-import contextlib
 import fcntl
 import json
 import os
 import re
 import shutil
 import subprocess
-import time
 
+import chroot
 from cases import Case, NUMERIC, OLD
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -59,7 +58,8 @@ class Driver:
         self.command, self.cwd = [shutil.copy(program, self.program_dir)], work
         self.folder = work + "/config/Quendrel"
         self.settings = self.folder + "/settings.ini"
-        self.env = dict(os.environ, XDG_CONFIG_HOME=work + "/config")
+        self.env = dict(os.environ, XDG_CONFIG_HOME=work + "/config", XDG_RUNTIME_DIR=work)
+        self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)  # no session bus but a driver's own
 
     def __enter__(self):
         self.server, self.env["DISPLAY"] = start_xserver(self.env)
@@ -107,15 +107,13 @@ class Driver:
 
     def run_held(self, args, env, waits, go_on):
         # Runs the program until `waits(pid)` says it waits, then calls
-        # `go_on` with what `waits` returned (None, or an OSError: it does not
-        # wait yet). A program that ends first, or
-        # waits for nothing within 60 s, fails the row at once (killed: -9).
+        # `go_on` with what `waits` returned (it raises, or returns None, while
+        # the program does not wait yet); with None where the program ended
+        # first, or waited for nothing within 60 s (then killed: -9, which
+        # fails the row).
         program = subprocess.Popen([*self.command, *args], env=env, cwd=self.cwd, stderr=subprocess.PIPE)
-        held, deadline = None, time.monotonic() + 60
-        while held is None and program.poll() is None and time.monotonic() < deadline:
-            with contextlib.suppress(OSError):
-                held = waits(program.pid)
-            time.sleep(0.01)
+        held = chroot.until(lambda: program.poll() is not None or waits(program.pid))
+        held = None if held is True else held
         held is None and program.kill()
         go_on(held)
         return program.wait(timeout=60), self.message(program.stderr.read().decode(errors="replace"))
