@@ -9,12 +9,10 @@
 # KWin shows what it was asked: its sockets answer, its outputs are announced,
 # and kscreen-doctor had its effect (older ones return before KWin answers).
 
-import contextlib
 import json
 import shutil
 import socket
 import subprocess
-import time
 
 import chroot
 import x11
@@ -29,18 +27,6 @@ CUSTOM_1 = [CUSTOM[0], (1280, 720, 60000)]
 # kscreen's rotations by their numbers.
 ROTATIONS = {1: "normal", 2: "left", 4: "inverted", 8: "right"}
 SEVEN = "-600 -800 -32 -60 -1".split()
-
-
-def until(holds):
-    # Waits, 60 s at most, until `holds()` is true, and returns it; one that
-    # cannot read KWin's state yet has not held. The traceback says which wait failed.
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline:
-        with contextlib.suppress(subprocess.SubprocessError, LookupError, ValueError, StopIteration):
-            if held := holds():
-                return held
-        time.sleep(0.05)
-    raise RuntimeError("KWin did not show what was asked within 60 s")
 
 
 class Driver(x11.Driver):
@@ -60,12 +46,12 @@ class Driver(x11.Driver):
         self.bus = self.start(["dbus-daemon", "--session", "--nofork", "--address=" + bus], self.work + "/bus")
         self.kwin = self.start([kwin, *ARGS, "--socket", SOCKET], self.work + "/" + SOCKET)
         # Both outputs, each in a mode.
-        counts = until(self.counts)
+        counts = chroot.until(self.counts)
         if self.variant == "sid":
             added = [(0, *m) for m in CUSTOM] + [(1, *m) for m in CUSTOM_1]
             self.doctor(*("output.Virtual-%d.addCustomMode.%d.%d.%d.full" % m for m in added))
             listed = counts[0] + len(CUSTOM), counts[1] + len(CUSTOM_1)
-            until(lambda: self.counts() == listed)
+            chroot.until(lambda: self.counts() == listed)
         return self
 
     def start(self, command, path):
@@ -105,7 +91,7 @@ class Driver(x11.Driver):
             keys = ["mode.%d" % mode[0], "position." + place, "scale." + how["x"], "rotation." + how["t"]]
             args += ["output.%s.%s" % (name, key) for key in keys + ["mirror." + how["="]] * (self.variant == "sid")]
         self.doctor(*args)
-        until(lambda: (m := self.mode())[:2] == (width, height) and abs(m[2] - rate) <= self.rate_tolerance)
+        chroot.until(lambda: (m := self.mode())[:2] == (width, height) and abs(m[2] - rate) <= self.rate_tolerance)
 
     def shown(self):
         # Virtual-0's mode, and each output as the arrangements write it.
@@ -126,7 +112,8 @@ class Driver(x11.Driver):
         # KWin then lists its other custom modes anew, at rates a little off.
         def remove():
             self.doctor("output.Virtual-0.removeCustomMode.2")
-            until(lambda: all(m[1:3] != (800, 600) or m[3] < 59 for m in self.outputs()["Virtual-0"]["modes"]))
+            modes = lambda: self.outputs()["Virtual-0"]["modes"]  # noqa: E731
+            chroot.until(lambda: all(m[1:3] != (800, 600) or m[3] < 59 for m in modes()))
         return remove, self.env
 
 
