@@ -4,7 +4,7 @@
 # own, and the program runs outside it on the socket's path.
 #
 # python3 chroot.py make SUITE...   makes each chroot that is not there yet,
-#                                  and adds to one made before what it lacks
+#                                  or lacks one of its packages
 
 import contextlib
 import glob
@@ -36,42 +36,33 @@ def root(suite):
 
 
 def make(suite):
-    # Makes `suite`'s chroot, or adds to one made before the packages it
-    # lacks: its .ready names the packages it has (none, where older).
+    # Makes `suite`'s chroot, unless one made before has every package: its
+    # .ready names them (none, where older). One that lacks any is made anew.
     target, wanted = root(suite), (PACKAGES[suite] + " " + COMMON).split()
-    if os.path.exists(target + "/.ready"):
-        if set(wanted) - set(open(target + "/.ready").read().split()):
-            install(suite, target, wanted)
+    if os.path.exists(target + "/.ready") and not set(wanted) - set(open(target + "/.ready").read().split()):
         return
     building = target + ".new"
     shutil.rmtree(building, ignore_errors=True)
     os.makedirs(CACHE, exist_ok=True)
-    install(suite, building, wanted, bootstrap=True)
-    os.rename(building, target)
-
-
-def install(suite, folder, packages, bootstrap=False):
-    # Installs into the chroot at `folder` (made first where `bootstrap`)
-    # the `packages` it lacks, and records in its .ready that it has them.
     log = open(os.path.join(CACHE, suite + ".log"), "w")
     run = lambda *command: subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, check=True)  # noqa: E731
     try:
-        if bootstrap:
-            # From Debian's own mirror.
-            run("debootstrap", "--variant=minbase", suite, folder)
-            # sid's Release outlives its date.
-            with open(folder + "/etc/apt/apt.conf.d/99vistrel", "w") as f:
-                f.write('Acquire::Check-Valid-Until "false";\nAPT::Install-Recommends "false";\n')
-        chrooted = ["chroot", folder, "env", "-i", "PATH=" + PATH, "DEBIAN_FRONTEND=noninteractive"]
+        # From Debian's own mirror.
+        run("debootstrap", "--variant=minbase", suite, building)
+        # sid's Release outlives its date.
+        with open(building + "/etc/apt/apt.conf.d/99vistrel", "w") as f:
+            f.write('Acquire::Check-Valid-Until "false";\nAPT::Install-Recommends "false";\n')
+        chrooted = ["chroot", building, "env", "-i", "PATH=" + PATH, "DEBIAN_FRONTEND=noninteractive"]
         run(*chrooted, "apt-get", "update", "-qq")
-        # What the chroot has stays at its version.
-        run(*chrooted, "apt-get", "install", "-y", "-qq", "--no-upgrade", *packages)
+        run(*chrooted, "apt-get", "install", "-y", "-qq", *wanted)
         run(*chrooted, "apt-get", "clean")
     except subprocess.CalledProcessError:
         # The log's last line says why: a mirror that cannot be reached, ...
         raise SystemExit("chroot: making Debian %s failed: %s" % (suite, open(log.name).read().strip()[-300:]))
-    with open(folder + "/.ready", "w") as f:
-        f.write(" ".join(packages) + "\n")
+    with open(building + "/.ready", "w") as f:
+        f.write(" ".join(wanted) + "\n")
+    shutil.rmtree(target, ignore_errors=True)
+    os.rename(building, target)
 
 
 def inside(suite, folder, command, env, user=None, net=True):

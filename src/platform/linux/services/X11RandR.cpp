@@ -332,8 +332,8 @@ void X11RandR::Change(const ModeEntry& mode) {
     undone = SetCrtc(display, resources_.get(), crtcs[i].id, info, info.mode, PlaceOf(info)).empty() && undone;
   }
   if (grew) undone = SetScreenSize(display, now, now).empty() && undone;
-  throw ServiceError(failure + ", changing " + device.name + " to " + std::to_string(mode.width) + "x" +
-                     std::to_string(mode.height) + (undone ? "; every output is as it was" : "; undoing it failed too"));
+  throw ServiceError(failure + ", changing " + device.name + " to " + SizeText(mode.width, mode.height) +
+                     (undone ? "; every output is as it was" : "; undoing it failed too"));
 }
 
 /// Puts `mode` on the device's CRTC, keeping its position, rotation and
