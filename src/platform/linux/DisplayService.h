@@ -7,11 +7,12 @@
 
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/linux/Modes.h"
+#include "platform/linux/ServiceError.h"
 
 namespace platform {
 
@@ -27,41 +28,40 @@ struct DeviceState {
   bool takesAnySize = false;     ///< a virtual output: a size it lacks is put as a mode without id
 };
 
-/// Why a display service cannot serve, refused or failed: what() is the one
-/// line the user is told (after "vistrel: "). The chooser (DisplaySettings.cpp)
-/// writes it and decides the status; a service only throws.
-class ServiceError : public std::runtime_error {
- public:
-  /// A service that is there refused or failed, for the reason `what`.
-  explicit ServiceError(const std::string& what) : std::runtime_error(what) {}
-  /// The service is simply not in the session: `lookedFor` says what was
-  /// looked for, and where; the chooser tries the next one.
-  static ServiceError Absent(const std::string& lookedFor) {
-    ServiceError error(lookedFor);
-    error.absent_ = true;
-    return error;
-  }
-  /// Whether the service is not in the session, rather than failing.
-  bool IsAbsent() const { return absent_; }
-
- private:
-  bool absent_ = false;
+/// What one output was given by a change, and what it shows when read again.
+struct Shown {
+  std::string output;
+  ModeEntry asked;
+  std::optional<ModeEntry> now;  ///< nothing: it shows no mode
 };
 
-/// One display service, opened and read.
+/// One display service, opened and read. A change is Apply, then ReadBack:
+/// the chooser (DisplaySettings.cpp) believes it only when every output
+/// given a mode Shows it.
 class DisplayService {
  public:
   virtual ~DisplayService() = default;
 
   /// Puts `mode`, one of `device.modes` (or, without id, a size of its own
-  /// where the device takes any size), on the device; `refreshHz` is the
-  /// rate asked, as ChooseMode took it, for any other monitor that must show
-  /// the same size.
-  /// Throws ServiceError when the service refused it or failed.
-  virtual void Apply(const ModeEntry& mode, int32_t refreshHz) = 0;
+  /// where the device takes any size), on the device, and waits, bounded,
+  /// for the service's answer; `refreshHz` is the rate asked, as ChooseMode
+  /// took it, for any other monitor that must show the same size. Returns
+  /// what the service answered, to lead the line where an output does not
+  /// show what it was given. Throws ServiceError when the service refused
+  /// it or failed.
+  virtual std::string Apply(const ModeEntry& mode, int32_t refreshHz) = 0;
+
+  /// Reads the outputs again after Apply (bounded) and returns, the device
+  /// first, each output that the change gave a mode, with what it shows now.
+  /// Throws ServiceError when the service cannot be read.
+  virtual std::vector<Shown> ReadBack() = 0;
 
   DeviceState device;
 };
+
+/// Serves the display settings calls from `service` from now on, in place
+/// of the one the session offers: how the tests put a scripted service there.
+void UseDisplayService(std::unique_ptr<DisplayService> service);
 
 /// Opens the X display that DISPLAY names and reads its RandR device.
 /// Throws ServiceError when it cannot serve.

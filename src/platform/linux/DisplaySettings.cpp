@@ -3,7 +3,8 @@
 // service, or GNOME's on the session bus; else X11 RandR. The service is
 // chosen and read once per run, on the first call; every enumeration is
 // served from that copy. A service's failure (a ServiceError) is told here,
-// in one line, and answered as the platform's failure.
+// in one line, and answered as the platform's failure; so is a change that
+// the service, read again, does not show.
 
 #include <climits>
 #include <cstdlib>
@@ -53,20 +54,43 @@ std::unique_ptr<DisplayService> OpenWaylandService() {
                      lookedFor + ")");
 }
 
+/// The run's service, once chosen.
+struct Chosen {
+  bool opened = false;
+  std::unique_ptr<DisplayService> service;  ///< null where the session has none
+};
+
+Chosen& TheService() {
+  static Chosen chosen;
+  return chosen;
+}
+
 /// Returns the run's service, opened on the first call: the Wayland
 /// session's, else X11 RandR. nullptr when it has none, having said why, and
 /// every call then answers as a failed platform.
 DisplayService* Service() {
-  static const std::unique_ptr<DisplayService> service = []() -> std::unique_ptr<DisplayService> {
+  Chosen& chosen = TheService();
+  if (!chosen.opened) {
+    chosen.opened = true;
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     try {
-      return wayland && *wayland ? OpenWaylandService() : OpenX11RandR();
+      chosen.service = wayland && *wayland ? OpenWaylandService() : OpenX11RandR();
     } catch (const ServiceError& error) {
       ReportError(error.what());
-      return nullptr;
     }
-  }();
-  return service.get();
+  }
+  return chosen.service.get();
+}
+
+/// Makes the change and believes it only where the service, read again,
+/// shows every output as the change gave it; throws ServiceError with the
+/// one line that says what failed, or what is shown instead.
+void Change(DisplayService& service, const ModeEntry& mode, int32_t refreshHz) {
+  const std::string answered = service.Apply(mode, refreshHz);
+  for (const Shown& output : service.ReadBack()) {
+    const std::string wrong = NotShown(output.output, output.asked, output.now);
+    if (!wrong.empty()) throw ServiceError(answered + ", but " + wrong);
+  }
 }
 
 void Fill(const DeviceState& device, const ModeEntry& mode, DEVMODEA* record) {
@@ -90,6 +114,8 @@ ModeEntry AnySize(int32_t width, int32_t height, int32_t refreshHz) {
 }
 
 }  // namespace
+
+void UseDisplayService(std::unique_ptr<DisplayService> service) { TheService() = {true, std::move(service)}; }
 
 int32_t EnumDisplaySettingsA(const char* /*deviceName*/, int32_t modeNum, DEVMODEA* record) {
   // Reading the mode in force begins a change: runs at the same time take
@@ -138,7 +164,7 @@ int32_t ChangeDisplaySettingsA(DEVMODEA* record, uint32_t /*flags*/) {
     return DISP_CHANGE_BADMODE;
   if (mode.id && mode.id == current.id) return DISP_CHANGE_SUCCESSFUL;
   try {
-    service->Apply(mode, refreshHz);
+    Change(*service, mode, refreshHz);
   } catch (const ServiceError& error) {
     ReportError(error.what());
     return DISP_CHANGE_FAILED;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/linux/ServiceError.h"
+
 namespace platform {
 
 double RefreshRate(unsigned long dotClock, unsigned int hTotal, unsigned int vTotal, bool doubleScan,
@@ -39,28 +41,34 @@ std::optional<size_t> ChooseMode(const std::vector<ModeEntry>& modes, int32_t wi
   return chosen;
 }
 
-std::optional<size_t> ChooseMirrorMode(const std::vector<ModeEntry>& modes, const ModeEntry& mode, int32_t refreshHz,
-                                       const std::string& mirror, const std::string& device, std::string* refusal) {
+size_t ChooseMirrorMode(const std::vector<ModeEntry>& modes, const ModeEntry& mode, int32_t refreshHz,
+                        const std::string& mirror, const std::string& device) {
   const std::optional<size_t> chosen = ChooseMode(modes, mode.width, mode.height, refreshHz);
   if (!chosen)
-    *refusal = mirror + ", which shows the same picture as " + device + ", has no mode of " +
-               SizeText(mode.width, mode.height) + (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : "");
-  return chosen;
+    throw ServiceError(mirror + ", which shows the same picture as " + device + ", has no mode of " +
+                       SizeText(mode.width, mode.height) +
+                       (refreshHz > 1 ? " at " + std::to_string(refreshHz) + " Hz" : ""));
+  return *chosen;
 }
 
 namespace {
 /// Returns `mode` as lines give it: "WxH at R Hz", R to the mHz.
 std::string Described(const ModeEntry& mode) {
+  if (mode.refresh == 0) return SizeText(mode.width, mode.height);  // no rate asked
   char rate[32];
   std::snprintf(rate, sizeof rate, "%.3f", mode.refresh);
   return SizeText(mode.width, mode.height) + " at " + rate + " Hz";
 }
 }  // namespace
 
+bool Shows(const std::optional<ModeEntry>& shown, const ModeEntry& asked) {
+  if (!shown || shown->width != asked.width || shown->height != asked.height) return false;
+  if (asked.id) return std::fabs(shown->refresh - asked.refresh) < 0.0005;
+  return asked.refresh == 0 || WholeHz(shown->refresh) == WholeHz(asked.refresh);
+}
+
 std::string NotShown(const std::string& output, const ModeEntry& asked, const std::optional<ModeEntry>& shown) {
-  if (shown && shown->width == asked.width && shown->height == asked.height &&
-      std::fabs(shown->refresh - asked.refresh) < 0.0005)
-    return "";
+  if (Shows(shown, asked)) return "";
   return output + " shows " + (shown ? Described(*shown) : "no mode") + ", not " + Described(asked);
 }
 

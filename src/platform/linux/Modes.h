@@ -49,14 +49,19 @@ std::optional<size_t> ChooseMode(const std::vector<ModeEntry>& modes, int32_t wi
 /// Returns the index in `modes`, the list of `mirror` (an output that shows
 /// the same picture as `device`), of the mode it takes when the device
 /// changes to `mode`: one of the same size, chosen as ChooseMode does with
-/// `refreshHz`. Returns nothing, with `refusal` set to the line that says
-/// so, when it has none.
-std::optional<size_t> ChooseMirrorMode(const std::vector<ModeEntry>& modes, const ModeEntry& mode, int32_t refreshHz,
-                                       const std::string& mirror, const std::string& device, std::string* refusal);
+/// `refreshHz`. Throws ServiceError with the line that says so when it has none.
+size_t ChooseMirrorMode(const std::vector<ModeEntry>& modes, const ModeEntry& mode, int32_t refreshHz,
+                        const std::string& mirror, const std::string& device);
+
+/// Whether an output that shows `shown` (nothing: no mode) shows `asked`, the
+/// one rule of every service: its size, and its rate to the mHz; for a size
+/// of the caller's own (no id), whose timings the service computes, to the
+/// whole Hz, and at any rate where it asked none.
+bool Shows(const std::optional<ModeEntry>& shown, const ModeEntry& asked);
 
 /// Returns the line that says `output` shows `shown` (nothing: no mode), not
 /// `asked`, when its service read back after answering that it applied
-/// `asked`; empty where it shows `asked` (its size, its rate to the mHz).
+/// `asked`; empty where it Shows `asked`.
 std::string NotShown(const std::string& output, const ModeEntry& asked, const std::optional<ModeEntry>& shown);
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/linux/Layout.h"
+#include "platform/linux/ServiceError.h"
 
 namespace platform {
 namespace {
@@ -41,9 +42,9 @@ std::optional<Rect> PlaceOfLogical(const GnomeState& state, const GnomeLogical& 
 }
 
 /// Gives every monitor of the device's logical monitor a mode of `mode`'s
-/// size: the device `mode`, the others their own choice. Returns false, with
-/// `refusal` set, where one lacks it.
-bool ChooseMirroredModes(GnomeState& after, const ModeEntry& mode, int32_t refreshHz, std::string* refusal) {
+/// size: the device `mode`, the others their own choice. Throws
+/// ServiceError where one lacks it.
+void ChooseMirroredModes(GnomeState& after, const ModeEntry& mode, int32_t refreshHz) {
   const std::string& deviceName = after.monitors[after.device].connector;
   for (const std::string& connector : after.logicals[after.logical].connectors) {
     const int shown = MonitorOf(after, connector);
@@ -54,11 +55,8 @@ bool ChooseMirroredModes(GnomeState& after, const ModeEntry& mode, int32_t refre
       continue;
     }
     const std::vector<ModeEntry> listed = ListedModes(monitor);
-    const std::optional<size_t> chosen = ChooseMirrorMode(listed, mode, refreshHz, connector, deviceName, refusal);
-    if (!chosen) return false;
-    monitor.current = static_cast<int>(*listed[*chosen].id);
+    monitor.current = static_cast<int>(*listed[ChooseMirrorMode(listed, mode, refreshHz, connector, deviceName)].id);
   }
-  return true;
 }
 
 }  // namespace
@@ -99,33 +97,25 @@ double ScaleFor(const GnomeMode& from, const GnomeMode& to, double scale) {
   return kept > 0 ? kept : DefaultScale(to);
 }
 
-std::optional<GnomeState> PlanGnomeChange(const GnomeState& state, const ModeEntry& mode, int32_t refreshHz,
-                                          std::string* refusal) {
+GnomeState PlanGnomeChange(const GnomeState& state, const ModeEntry& mode, int32_t refreshHz) {
   GnomeState after = state;
   std::vector<Rect> before;
   for (const GnomeLogical& logical : state.logicals) {
     const std::optional<Rect> place = PlaceOfLogical(state, logical);
-    if (!place) {
-      *refusal =
-          "monitor " + (logical.connectors.empty() ? std::string("(none)") : logical.connectors[0]) + " shows no mode";
-      return std::nullopt;
-    }
+    if (!place)
+      throw ServiceError("monitor " + (logical.connectors.empty() ? std::string("(none)") : logical.connectors[0]) +
+                         " shows no mode");
     before.push_back(*place);
   }
-  if (!ChooseMirroredModes(after, mode, refreshHz, refusal)) return std::nullopt;
+  ChooseMirroredModes(after, mode, refreshHz);
   const GnomeMonitor& device = state.monitors[state.device];
   GnomeLogical& ours = after.logicals[state.logical];
   ours.scale = ScaleFor(device.modes[device.current], device.modes[*mode.id], ours.scale);
-  const Rect resized = *PlaceOfLogical(after, ours);
-  const std::optional<std::vector<Rect>> placed =
-      ResizeInLayout(before, static_cast<size_t>(state.logical), resized.width, resized.height);
-  if (!placed) {
-    *refusal = NoLayout(device.connector, mode.width, mode.height);
-    return std::nullopt;
-  }
+  const std::vector<Rect> placed =
+      ResizeOrRefuse(before, static_cast<size_t>(state.logical), *PlaceOfLogical(after, ours), device.connector, mode);
   for (size_t i = 0; i < after.logicals.size(); ++i) {
-    after.logicals[i].x = (*placed)[i].x;
-    after.logicals[i].y = (*placed)[i].y;
+    after.logicals[i].x = placed[i].x;
+    after.logicals[i].y = placed[i].y;
   }
   return after;
 }

@@ -91,10 +91,8 @@ double ScaleFor(const GnomeMode& from, const GnomeMode& to, double scale);
 /// Returns the state with the device showing `mode` (one of its ListedModes),
 /// every monitor that mirrors it a mode of the same size chosen as ChooseMode
 /// does with `refreshHz`, the scale by ScaleFor, and the layout kept by
-/// ResizeInLayout. Returns nothing, with `refusal` set to one line saying
-/// why, when a mirroring monitor lacks the size or no layout keeps the
-/// arrangement.
-std::optional<GnomeState> PlanGnomeChange(const GnomeState& state, const ModeEntry& mode, int32_t refreshHz,
-                                          std::string* refusal);
+/// ResizeInLayout. Throws ServiceError with one line saying why when a
+/// mirroring monitor lacks the size or no layout keeps the arrangement.
+GnomeState PlanGnomeChange(const GnomeState& state, const ModeEntry& mode, int32_t refreshHz);
 
 }  // namespace platform

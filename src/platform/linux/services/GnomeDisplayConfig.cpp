@@ -167,11 +167,11 @@ class GnomeDisplayConfig : public DisplayService {
   void Connect();
   /// Reads the state and picks the device; throws ServiceError.
   void Load();
-  void Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  std::string Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  std::vector<Shown> ReadBack() override;
 
  private:
   void Fetch(uint64_t usec = 0);  // GetCurrentState into state_, waiting `usec` at most (0: kCallBound)
-  std::string Unshown(const ModeEntry& mode) const;  // NotShown of the device in state_
   void ReadState(sd_bus_message* reply);
   void PickDevice();
   void AppendMonitors(sd_bus_message* m, const GnomeState& state, const GnomeLogical& logical) const;
@@ -183,6 +183,8 @@ class GnomeDisplayConfig : public DisplayService {
   BusHandle bus_;
   uint32_t serial_ = 0;  // the state's serial, which a change must quote
   GnomeState state_;
+  GnomeState planned_;  // what the last change sent
+  bool slow_ = false;   // the last change outlasted the bound of its call
 };
 
 void GnomeDisplayConfig::Connect() {
@@ -319,45 +321,41 @@ void GnomeDisplayConfig::AppendForLease(sd_bus_message* m, const GnomeState& sta
   for (int open = 3; open > 0; --open) Check(sd_.close(m), what);  // the array, the variant, the entry
 }
 
-void GnomeDisplayConfig::Apply(const ModeEntry& mode, int32_t refreshHz) {
-  std::string refusal;
-  const std::optional<GnomeState> planned = PlanGnomeChange(state_, mode, refreshHz, &refusal);
-  if (!planned) throw ServiceError(refusal);
+std::string GnomeDisplayConfig::Apply(const ModeEntry& mode, int32_t refreshHz) {
+  planned_ = PlanGnomeChange(state_, mode, refreshHz);
   MessageHandle call(sd_);
   Check(sd_.newMethodCall(bus_.value, &call.value, kService, kPath, kService, "ApplyMonitorsConfig"),
         "ApplyMonitorsConfig message");
   Check(sd_.append(call.value, "uu", serial_, kTemporaryMethod), "ApplyMonitorsConfig message");
-  AppendState(call.value, *planned);
+  AppendState(call.value, planned_);
   ErrorHandle error(sd_);
   MessageHandle reply(sd_);
   const int sent = sd_.call(bus_.value, call.value, /*usec=*/0, &error.value, &reply.value);
   const std::string failed =
       std::string("ApplyMonitorsConfig: ") + (error.value.message ? error.value.message : "no reply");
-  if (sent == -ETIMEDOUT) {
-    // A modeset of several monitors, or through an MST hub, can outlast the
-    // bound and still succeed. Mutter answers calls in turn, so a read
-    // answered now shows what the apply made; the screen decides.
-    try {
-      Fetch(kSettleBound);
-    } catch (const ServiceError&) {
-      throw ServiceError(failed);
-    }
-    if (!Unshown(mode).empty()) throw ServiceError(failed);
-    return;
-  }
-  if (sent < 0) throw ServiceError(failed);
-  // Believed when the device shows it, in the state that follows the answer.
-  Fetch();
-  const std::string wrong = Unshown(mode);
-  if (!wrong.empty()) throw ServiceError("ApplyMonitorsConfig: Mutter answered, but " + wrong);
+  // A modeset of several monitors, or through an MST hub, can outlast the
+  // bound and still succeed: then what the screen shows decides.
+  slow_ = sent == -ETIMEDOUT;
+  if (sent < 0 && !slow_) throw ServiceError(failed);
+  return slow_ ? failed : "ApplyMonitorsConfig: Mutter answered";
 }
 
-std::string GnomeDisplayConfig::Unshown(const ModeEntry& mode) const {
-  const int shown = MonitorOf(state_, device.name);
-  std::optional<ModeEntry> now;
-  if (shown >= 0 && state_.monitors[shown].current >= 0)
-    now = state_.monitors[shown].modes[state_.monitors[shown].current].entry;
-  return NotShown(device.name, mode, now);
+/// Mutter answers calls in turn, so a read answered now shows what the
+/// apply made; after a slow apply, it is given longer to.
+std::vector<Shown> GnomeDisplayConfig::ReadBack() {
+  Fetch(slow_ ? kSettleBound : 0);
+  state_.device = MonitorOf(state_, device.name);  // where the next change starts
+  state_.logical = LogicalOf(device.name);
+  std::vector<Shown> shown;
+  for (const std::string& connector : planned_.logicals[planned_.logical].connectors) {
+    const int asked = MonitorOf(planned_, connector), now = MonitorOf(state_, connector);
+    if (asked < 0) continue;
+    const GnomeMonitor& monitor = planned_.monitors[asked];
+    shown.push_back({connector, monitor.modes[monitor.current].entry, std::nullopt});
+    if (now >= 0 && state_.monitors[now].current >= 0)
+      shown.back().now = state_.monitors[now].modes[state_.monitors[now].current].entry;
+  }
+  return shown;
 }
 
 }  // namespace

@@ -52,11 +52,7 @@ std::vector<KdeOutputChange> PlanKdeChange(const std::vector<KdeOutputState>& ou
   // Outputs unified with the device at its position take the same size.
   for (size_t i = 0; i < outputs.size(); ++i) {
     if (i == device || !KdeInLayout(outputs, i) || outputs[i].x != ours.x || outputs[i].y != ours.y) continue;
-    std::string refusal;
-    const std::optional<size_t> chosen =
-        ChooseMirrorMode(outputs[i].modes, mode, refreshHz, outputs[i].name, ours.name, &refusal);
-    if (!chosen) throw ServiceError(refusal);
-    changes[i].mode = outputs[i].modes[*chosen];
+    changes[i].mode = outputs[i].modes[ChooseMirrorMode(outputs[i].modes, mode, refreshHz, outputs[i].name, ours.name)];
     Cover(resized, PlaceOf(outputs[i], *changes[i].mode));
   }
   std::vector<size_t> groupOf;

@@ -172,15 +172,15 @@ class KdeOutputManagement : public DisplayService {
   /// Binds the globals, reads every output and picks the device; throws ServiceError.
   void Load();
   /// Puts `mode` on the device, and what PlanKdeChange says on the others, in
-  /// one configuration; then reads them back.
-  void Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  /// one configuration.
+  std::string Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  std::vector<Shown> ReadBack() override;
 
  private:
   void AddOutput(kde_output_device_v2* proxy);
   void BindOutputs();
   std::vector<KdeOutputState> States() const;
   void Configure(const std::vector<KdeOutputChange>& changes, const std::string& asked);
-  void ReadBack(const std::vector<KdeOutputChange>& changes);
 
   std::unique_ptr<WaylandConnection> connection_;  // first made, last gone: every proxy below lives on it
   kde_output_management_v2* management_ = nullptr;
@@ -190,6 +190,7 @@ class KdeOutputManagement : public DisplayService {
   OutputOrder order_;
   std::vector<std::unique_ptr<KdeOutput>> outputs_;  // in the order KWin announced them
   size_t device_ = 0;                                // the device's place in `outputs_`
+  std::vector<KdeOutputChange> changes_;             // what the last change sent
 };
 KdeOutputManagement::~KdeOutputManagement() {
   for (const auto& output : outputs_) {
@@ -299,25 +300,24 @@ void KdeOutputManagement::Configure(const std::vector<KdeOutputChange>& changes,
                        answer.reason);
 }
 
-/// Reads back what KWin announced with its answer (it sends an output's new
-/// state before `applied`, and a round trip takes in what follows) and
-/// throws ServiceError unless every output given a mode shows it.
-void KdeOutputManagement::ReadBack(const std::vector<KdeOutputChange>& changes) {
+std::string KdeOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
+  changes_ = PlanKdeChange(States(), device_, mode, refreshHz);
+  const KdeMode& asked = *outputs_[device_]->modes[*mode.id];
+  Configure(changes_, SizeText(asked.width, asked.height) + " at " + std::to_string(asked.refresh) + " mHz on " +
+                          device.name);
+  return "kde_output_configuration_v2: KWin answered applied";
+}
+
+/// Reads what KWin announced with its answer: it sends an output's new
+/// state before `applied`, and a round trip takes in what follows.
+std::vector<Shown> KdeOutputManagement::ReadBack() {
   if (!connection_->Roundtrip())
     throw ServiceError("KWin closed the connection after changing " + device.name + ": " + connection_->Error());
   const std::vector<KdeOutputState> states = States();
-  for (size_t i = 0; i < states.size(); ++i) {
-    const std::string line = changes[i].mode ? NotShown(states[i].name, *changes[i].mode, states[i].current) : "";
-    if (!line.empty()) throw ServiceError("kde_output_configuration_v2: KWin answered applied, but " + line);
-  }
-}
-
-void KdeOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
-  const std::vector<KdeOutputChange> changes = PlanKdeChange(States(), device_, mode, refreshHz);
-  const KdeMode& asked = *outputs_[device_]->modes[*mode.id];
-  Configure(changes, SizeText(asked.width, asked.height) + " at " + std::to_string(asked.refresh) + " mHz on " +
-                         device.name);
-  ReadBack(changes);
+  std::vector<Shown> shown;
+  for (size_t i = 0; i < states.size(); ++i)
+    if (changes_[i].mode) shown.push_back({states[i].name, *changes_[i].mode, states[i].current});
+  return shown;
 }
 
 }  // namespace

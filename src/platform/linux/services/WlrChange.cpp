@@ -56,13 +56,10 @@ ModeEntry HeldMode(const WlrHeadState& head) {
 /// head that size as a custom mode. Throws ServiceError where it has none.
 ModeEntry CloneModeFor(const WlrHeadState& clone, const WlrHeadState& device, const ModeEntry& mode,
                        int32_t refreshHz) {
-  std::string refusal;
-  const std::optional<size_t> chosen =
-      ChooseMirrorMode(clone.modes, mode, refreshHz, clone.name, device.name, &refusal);
-  if (chosen && clone.modes[*chosen].id == clone.current->id) return HeldMode(clone);  // shown already
-  if (chosen) return clone.modes[*chosen];
-  if (clone.takesAnySize) return ModeEntry{std::nullopt, mode.width, mode.height, mode.refresh, false, false};
-  throw ServiceError(refusal);
+  if (clone.takesAnySize && !ChooseMode(clone.modes, mode.width, mode.height, refreshHz))
+    return ModeEntry{std::nullopt, mode.width, mode.height, mode.refresh, false, false};
+  const size_t chosen = ChooseMirrorMode(clone.modes, mode, refreshHz, clone.name, device.name);
+  return clone.modes[chosen].id == clone.current->id ? HeldMode(clone) : clone.modes[chosen];  // held: shown already
 }
 
 }  // namespace
@@ -76,12 +73,6 @@ std::optional<size_t> WlrDeviceOf(const std::vector<WlrHeadState>& heads) {
     if (!showing && heads[i].current) showing = i;
   }
   return showing ? showing : first;
-}
-
-bool WlrShows(const WlrHeadState& head, const ModeEntry& mode) {
-  const std::optional<ModeEntry>& shown = head.current;
-  return head.enabled && shown && shown->width == mode.width && shown->height == mode.height &&
-         (mode.refresh == 0 || WholeHz(shown->refresh) == WholeHz(mode.refresh));
 }
 
 void RequireModesInForce(const std::vector<WlrHeadState>& heads) {

@@ -46,10 +46,6 @@ struct WlrHeadChange {
 /// where none is enabled.
 std::optional<size_t> WlrDeviceOf(const std::vector<WlrHeadState>& heads);
 
-/// Whether `head` shows `mode`: enabled, at its size, at its rate in whole
-/// Hz unless `mode` has none (the compositor chose one).
-bool WlrShows(const WlrHeadState& head, const ModeEntry& mode);
-
 /// Throws ServiceError with one line naming the first enabled head of
 /// `heads` that reports no mode in force: a mirror on COSMIC, a size that a
 /// monitor rule set on Hyprland. What it shows is unknown, so no change can keep it.

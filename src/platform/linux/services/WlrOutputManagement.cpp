@@ -60,7 +60,8 @@ class WlrOutputManagement : public DisplayService {
   ~WlrOutputManagement() override;
   /// Binds the manager and reads every head; throws ServiceError.
   void Load();
-  void Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  std::string Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  std::vector<Shown> ReadBack() override;
 
   // What the listeners fill.
   std::vector<std::unique_ptr<WlrHead>> heads;  // in the order announced
@@ -72,12 +73,13 @@ class WlrOutputManagement : public DisplayService {
  private:
   std::vector<WlrHeadState> States() const;
   bool SendConfiguration(const std::vector<WlrHeadChange>& changes);
-  bool ReadBack(const ModeEntry& mode, const std::vector<WlrHeadChange>& changes, unsigned sentAt);
+  bool AwaitState(const ModeEntry& mode, unsigned sentAt);
   void ReleaseHead(WlrHead& head);
 
   std::unique_ptr<WaylandConnection> connection_;  // outlives every proxy: the destructor releases them
   zwlr_output_manager_v1* manager_ = nullptr;
   WlrHead* device_ = nullptr;
+  std::vector<WlrHeadChange> changes_;  // what the last change sent, for the heads in order
 };
 
 // The listeners: each one only records what the compositor said.
@@ -233,28 +235,29 @@ bool WlrOutputManagement::SendConfiguration(const std::vector<WlrHeadChange>& ch
   return answered && !finished;
 }
 
-/// Reads the heads back after the compositor said it succeeded: the state
-/// it sends next, which a round trip brings where it applies at once (and
-/// where nothing changed, no new state comes). A state sent since the
+/// Waits for the heads' state after the compositor said it succeeded: the
+/// state it sends next, which a round trip brings where it applies at once
+/// (and where nothing changed, no new state comes). A state sent since the
 /// configuration (`sentAt` states before it), before the answer, is taken
 /// when the device shows `mode` in it (Hyprland sends the heads' new state
-/// after its `done`); so is one that shows every head as `changes` sent it.
+/// after its `done`); so is one that shows every head as it was sent.
 /// Returns false when no new state came within the bound though the device
 /// does not show `mode` yet.
-bool WlrOutputManagement::ReadBack(const ModeEntry& mode, const std::vector<WlrHeadChange>& changes,
-                                   unsigned sentAt) {
+bool WlrOutputManagement::AwaitState(const ModeEntry& mode, unsigned sentAt) {
   const unsigned before = dones;
   if (!connection_->Roundtrip()) return false;
-  const auto shown = [this, &mode] { return WlrShows(StateOf(*device_), mode); };
-  if (dones > before || (shown() && (dones > sentAt || WlrMisplaced(States(), changes).empty()))) return true;
+  const auto shown = [this, &mode] {
+    const WlrHeadState head = StateOf(*device_);
+    return head.enabled && Shows(head.current, mode);
+  };
+  if (dones > before || (shown() && (dones > sentAt || WlrMisplaced(States(), changes_).empty()))) return true;
   const bool answered = connection_->DispatchUntil([this, before] { return dones > before || finished; });
   return !finished && (answered || shown());
 }
 
-void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
+std::string WlrOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
   const auto ours = std::find_if(heads.begin(), heads.end(), [this](const auto& h) { return h.get() == device_; });
-  const std::vector<WlrHeadChange> changes =
-      PlanWlrChange(States(), static_cast<size_t>(ours - heads.begin()), mode, refreshHz);
+  changes_ = PlanWlrChange(States(), static_cast<size_t>(ours - heads.begin()), mode, refreshHz);
   const std::string change =
       device.name + " to " + SizeText(mode.width, mode.height) + " at " + std::to_string(WholeHz(mode.refresh)) + " Hz";
   const auto ended = [this, &change] {
@@ -263,16 +266,25 @@ void WlrOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz) {
                                        connection_->Error());
   };
   const unsigned sentAt = dones;
-  if (!SendConfiguration(changes)) throw ended();
+  if (!SendConfiguration(changes_)) throw ended();
   if (answer == Answer::kCancelled)
     throw ServiceError("the compositor cancelled the change of " + change + ": its outputs changed meanwhile");
   if (answer == Answer::kFailed) throw ServiceError("the compositor failed to apply the change of " + change);
-  if (!ReadBack(mode, changes, sentAt)) throw ended();
-  if (!WlrShows(StateOf(*device_), mode))
-    throw ServiceError("the compositor answered that it applied the change of " + change + ", but " + device.name +
-                       " does not show it");
-  // The device shows what was asked; a head put elsewhere is told, and the change stands.
-  for (const std::string& line : WlrMisplaced(States(), changes)) ReportError(line);
+  if (!AwaitState(mode, sentAt)) throw ended();
+  return "the compositor answered that it applied the change of " + change;
+}
+
+/// Returns the heads as the state that followed the answer shows them. A
+/// head put elsewhere than sent is told, and the change stands: it is the
+/// device's mode that decides.
+std::vector<Shown> WlrOutputManagement::ReadBack() {
+  const std::vector<WlrHeadState> states = States();
+  for (const std::string& line : WlrMisplaced(states, changes_)) ReportError(line);
+  std::vector<Shown> shown;
+  for (size_t i = 0; i < states.size(); ++i)
+    if (changes_[i].mode)
+      shown.push_back({states[i].name, *changes_[i].mode, states[i].enabled ? states[i].current : std::nullopt});
+  return shown;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -191,7 +192,8 @@ class X11RandR : public DisplayService {
  public:
   /// Reads the device; throws ServiceError when the display cannot serve.
   void Load();
-  void Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  std::string Apply(const ModeEntry& mode, int32_t refreshHz) override;
+  std::vector<Shown> ReadBack() override;
 
  private:
   void ReadModes(XRROutputInfo* output);
@@ -203,6 +205,7 @@ class X11RandR : public DisplayService {
   RROutput output_ = None;
   CrtcInfoHandle crtc_;  // the output's CRTC as it was read
   RRCrtc crtcId_ = None;
+  ModeEntry asked_{};  // the mode the last change gave the device
 };
 
 /// Takes the output's modes, in its order, and the CRTC's mode from the
@@ -340,7 +343,8 @@ void X11RandR::Change(const ModeEntry& mode) {
 /// outputs, moves the other CRTCs as the layout rule says, and fits the
 /// screen to them, all under one server grab. Outputs that mirror the device
 /// share its CRTC, and with it the mode: `refreshHz` is not needed.
-void X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
+std::string X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
+  asked_ = mode;
   try {
     const ServerGrab grab(display_.get());
     Change(mode);
@@ -348,6 +352,20 @@ void X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
     if (!connectionLost) throw;
   }
   if (connectionLost) throw ServiceError("lost the connection to display " + DisplayText());
+  return "the X server took the change of " + device.name;
+}
+
+/// Reads the device's CRTC again, which the next change starts from. Its
+/// mirrors share the CRTC, and with it the mode.
+std::vector<Shown> X11RandR::ReadBack() {
+  CrtcInfoHandle now(XRRGetCrtcInfo(display_.get(), resources_.get(), crtcId_));
+  if (connectionLost) throw ServiceError("lost the connection to display " + DisplayText());
+  if (!now) throw ServiceError("XRRGetCrtcInfo failed for output " + device.name);
+  std::optional<ModeEntry> shown;
+  for (int i = 0; i < resources_->nmode; ++i)
+    if (resources_->modes[i].id == now->mode) shown = Entry(resources_->modes[i], /*preferred=*/false);
+  crtc_ = std::move(now);
+  return {{device.name, asked_, shown}};
 }
 
 }  // namespace
