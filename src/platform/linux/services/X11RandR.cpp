@@ -3,9 +3,7 @@
 // are loaded at run time, on this path only: a Wayland run never loads them.
 // Their calls go through the pointers of X11Calls.h, set when the service opens.
 
-#include "platform/linux/services/X11Calls.h"
-
-#include <X11/Xatom.h>
+#include "platform/linux/services/X11Device.h"
 
 #include <algorithm>
 #include <memory>
@@ -20,134 +18,12 @@
 namespace platform {
 namespace {
 
-struct DisplayCloser {
-  void operator()(Display* display) const { XCloseDisplay(display); }
-};
-struct ScreenResourcesFreer {
-  void operator()(XRRScreenResources* resources) const { XRRFreeScreenResources(resources); }
-};
-struct OutputInfoFreer {
-  void operator()(XRROutputInfo* info) const { XRRFreeOutputInfo(info); }
-};
-struct CrtcInfoFreer {
-  void operator()(XRRCrtcInfo* info) const { XRRFreeCrtcInfo(info); }
-};
-
-/// A connection to an X server, closed when the owner goes.
-using DisplayHandle = std::unique_ptr<Display, DisplayCloser>;
-/// The screen's outputs, CRTCs and modes as one reply of the server.
-using ScreenResourcesHandle = std::unique_ptr<XRRScreenResources, ScreenResourcesFreer>;
-/// One output's state and mode list.
-using OutputInfoHandle = std::unique_ptr<XRROutputInfo, OutputInfoFreer>;
-/// One CRTC's state: mode, position, rotation, outputs.
-using CrtcInfoHandle = std::unique_ptr<XRRCrtcInfo, CrtcInfoFreer>;
-
-// X reports errors through a process-wide handler; the default one ends the
-// program. This one records the first error code for the call in progress.
-int lastXError = Success;
-
-int RecordXError(Display*, XErrorEvent* event) {
-  if (lastXError == Success) lastXError = event->error_code;
-  return 0;
-}
-
-// A connection that the server closes is an I/O error, whose default handler
-// ends the program in the middle of a change, before the saved mode could be
-// put back. These record it instead; every later request then fails at once.
-bool connectionLost = false;
-
-int RecordIOError(Display*) {
-  connectionLost = true;
-  return 0;
-}
-
-void KeepRunning(Display*, void* /*userData*/) { connectionLost = true; }
-
-std::string DisplayText() {
-  const char* name = XDisplayName(/*string=*/nullptr);
-  return "\"" + std::string(name ? name : "") + "\"";
-}
-
-int16_t BitsPerPixelOfDepth(Display* display, int depth) {
-  int count = 0;
-  XPixmapFormatValues* formats = XListPixmapFormats(display, &count);
-  int bits = depth == 24 ? 32 : depth;  // what servers use when no format says otherwise
-  for (int i = 0; i < count; ++i)
-    if (formats[i].depth == depth) bits = formats[i].bits_per_pixel;
-  if (formats) XFree(formats);
-  return static_cast<int16_t>(bits);
-}
-
-/// Returns the primary output, else the first connected output with a CRTC.
-OutputInfoHandle FindDevice(Display* display, XRRScreenResources* resources, RROutput* output) {
-  const RROutput primary = XRRGetOutputPrimary(display, DefaultRootWindow(display));
-  if (primary != None) {
-    OutputInfoHandle info(XRRGetOutputInfo(display, resources, primary));
-    if (info && info->crtc != None) {
-      *output = primary;
-      return info;
-    }
-  }
-  for (int i = 0; i < resources->noutput; ++i) {
-    OutputInfoHandle info(XRRGetOutputInfo(display, resources, resources->outputs[i]));
-    if (info && info->connection == RR_Connected && info->crtc != None) {
-      *output = resources->outputs[i];
-      return info;
-    }
-  }
-  return nullptr;
-}
-
-/// Whether `output` carries the output property "RANDR Emulation" set, as
-/// XWayland (22.1.2 and later) marks each of its outputs.
-bool IsEmulated(Display* display, RROutput output) {
-  const Atom property = XInternAtom(display, "RANDR Emulation", /*only_if_exists=*/True);
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0, left = 0;
-  unsigned char* value = nullptr;
-  if (property == None || XRRGetOutputProperty(display, output, property, /*offset=*/0, /*length=*/1,
-                                               /*_delete=*/False, /*pending=*/False, AnyPropertyType, &type,
-                                               &format, &count, &left, &value) != Success)
-    return false;
-  // Xlib hands a 32-bit value over as a long.
-  const bool set = value && type == XA_INTEGER && format == 32 && count == 1 && *reinterpret_cast<long*>(value) != 0;
-  if (value) XFree(value);
-  return set;
-}
-
-/// Whether `output`, named `name`, is XWayland's: its server offers the
-/// XWAYLAND extension (23.1 and later) or the output is emulated. Only
-/// older ones are known by the name alone: XWAYLAND0, 1, ..., where newer
-/// ones take the compositor's (DP-1, headless).
-bool IsXWayland(Display* display, RROutput output, const std::string& name) {
-  int opcode = 0, firstEvent = 0, firstError = 0;
-  return XQueryExtension(display, "XWAYLAND", &opcode, &firstEvent, &firstError) || IsEmulated(display, output) ||
-         name.rfind("XWAYLAND", 0) == 0;
-}
-
-ModeEntry Entry(const XRRModeInfo& info, bool preferred) {
-  const bool interlaced = (info.modeFlags & RR_Interlace) != 0;
-  const bool doubleScan = (info.modeFlags & RR_DoubleScan) != 0;
-  return {info.id, static_cast<int32_t>(info.width), static_cast<int32_t>(info.height),
-          RefreshRate(info.dotClock, info.hTotal, info.vTotal, doubleScan, interlaced), interlaced, preferred};
-}
-
 struct Size {
   int width;   // pixels
   int height;  // pixels
   bool operator==(const Size& other) const { return width == other.width && height == other.height; }
   bool operator!=(const Size& other) const { return !(*this == other); }
 };
-
-/// Returns what the server said of the call in progress: the X error it
-/// sent, else the call's own `status`.
-std::string Reason(Display* display, Status status) {
-  if (lastXError == Success) return "status " + std::to_string(status);
-  char text[160] = "";
-  XGetErrorText(display, lastXError, text, sizeof text);
-  return text;
-}
 
 /// Resizes the screen from `now` to `size`, keeping its pixels per
 /// millimetre (96 per inch where the server gives no physical size).
@@ -157,11 +33,11 @@ std::string SetScreenSize(Display* display, const Size& now, const Size& size) {
   const int nowWidthMm = DisplayWidthMM(display, screen), nowHeightMm = DisplayHeightMM(display, screen);
   const double mmPerPixelX = nowWidthMm > 0 ? static_cast<double>(nowWidthMm) / now.width : 25.4 / 96;
   const double mmPerPixelY = nowHeightMm > 0 ? static_cast<double>(nowHeightMm) / now.height : 25.4 / 96;
-  lastXError = Success;
+  ForgetXError();
   XRRSetScreenSize(display, RootWindow(display, screen), size.width, size.height,
                    static_cast<int>(size.width * mmPerPixelX + 0.5), static_cast<int>(size.height * mmPerPixelY + 0.5));
   XSync(display, /*discard=*/False);  // the request has no reply: its error arrives by now
-  return lastXError == Success ? "" : "XRRSetScreenSize: " + Reason(display, Success);
+  return !XErrorSent() ? "" : "XRRSetScreenSize: " + Reason(display, Success);
 }
 
 /// Holds the server grab while a change is made, so that no client sees it half done.
@@ -227,13 +103,7 @@ void X11RandR::Load() {
   display_.reset(XOpenDisplay(/*display_name=*/nullptr));
   Display* display = display_.get();
   if (!display) throw ServiceError("cannot open display " + DisplayText());
-  XSetErrorHandler(RecordXError);
-  // An older libX11 (before 1.7) has no exit handler: there a lost
-  // connection ends the run as it ends every client, with libX11's own line.
-  if (XSetIOErrorExitHandler) {
-    XSetIOErrorHandler(RecordIOError);
-    XSetIOErrorExitHandler(display, KeepRunning, /*user_data=*/nullptr);
-  }
+  RecordXErrors(display);
   int eventBase = 0, errorBase = 0, major = 0, minor = 0;
   if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor))
     throw ServiceError("display " + DisplayText() + " has no RandR extension");
@@ -262,10 +132,10 @@ void X11RandR::Load() {
 /// "" when the server took it, else the call and its reason.
 std::string SetCrtc(Display* display, XRRScreenResources* resources, RRCrtc crtc, const XRRCrtcInfo& info,
                     RRMode mode, const Rect& at) {
-  lastXError = Success;
+  ForgetXError();
   const Status status = XRRSetCrtcConfig(display, resources, crtc, CurrentTime, at.x, at.y, mode, info.rotation,
                                          info.outputs, info.noutput);
-  return status == RRSetConfigSuccess && lastXError == Success ? "" : "XRRSetCrtcConfig: " + Reason(display, status);
+  return status == RRSetConfigSuccess && !XErrorSent() ? "" : "XRRSetCrtcConfig: " + Reason(display, status);
 }
 
 /// Returns where `info` was when it was read.
@@ -349,9 +219,9 @@ std::string X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
     const ServerGrab grab(display_.get());
     Change(mode);
   } catch (const ServiceError&) {
-    if (!connectionLost) throw;
+    if (!ConnectionLost()) throw;
   }
-  if (connectionLost) throw ServiceError("lost the connection to display " + DisplayText());
+  if (ConnectionLost()) throw ServiceError("lost the connection to display " + DisplayText());
   return "the X server took the change of " + device.name;
 }
 
@@ -359,7 +229,7 @@ std::string X11RandR::Apply(const ModeEntry& mode, int32_t /*refreshHz*/) {
 /// mirrors share the CRTC, and with it the mode.
 std::vector<Shown> X11RandR::ReadBack() {
   CrtcInfoHandle now(XRRGetCrtcInfo(display_.get(), resources_.get(), crtcId_));
-  if (connectionLost) throw ServiceError("lost the connection to display " + DisplayText());
+  if (ConnectionLost()) throw ServiceError("lost the connection to display " + DisplayText());
   if (!now) throw ServiceError("XRRGetCrtcInfo failed for output " + device.name);
   std::optional<ModeEntry> shown;
   for (int i = 0; i < resources_->nmode; ++i)
