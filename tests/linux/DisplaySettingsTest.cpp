@@ -14,7 +14,7 @@
 namespace platform {
 namespace {
 
-enum class Peer { kShows, kRefuses, kLies, kVanishes, kMirrorLags, kRateOff };
+enum class Peer { kShows, kRefuses, kLies, kVanishes, kMirrorLags, kRateOff, kForgets };
 
 std::string Text(const ModeEntry& mode) {
   char rate[16];
@@ -44,6 +44,7 @@ class ScriptedService : public DisplayService {
     now.refresh += peer_ == Peer::kRateOff ? 0.01 : 0;
     if (peer_ == Peer::kVanishes) throw ServiceError("the service went away");
     if (peer_ == Peer::kMirrorLags) return {{"V-1", asked_, now}, {"V-2", asked_, std::nullopt}};
+    if (peer_ == Peer::kForgets) return {};
     return {{"V-1", asked_, now}};
   }
   std::string sent;
@@ -80,6 +81,8 @@ const Row kRows[] = {
      "vistrel: the service went away\n"},
     {"a mirror left without the mode", 800, 600, 32, 60, false, Peer::kMirrorLags, DISP_CHANGE_FAILED,
      "800x600@60.317", "vistrel: the service answered, but V-2 shows no mode, not 800x600 at 60.317 Hz\n"},
+    {"a read back without the device", 800, 600, 32, 60, false, Peer::kForgets, DISP_CHANGE_FAILED, "800x600@60.317",
+     "vistrel: the service answered, but V-1 could not be read back\n"},
     {"a listed mode shown 10 mHz off", 800, 600, 32, 60, false, Peer::kRateOff, DISP_CHANGE_FAILED, "800x600@60.317",
      "vistrel: the service answered, but V-1 shows 800x600 at 60.327 Hz, not 800x600 at 60.317 Hz\n"},
     {"any size: one of its own, rate 0 asks none", 1280, 1024, 32, 0, true, Peer::kShows, 0, "1280x1024@0", ""},

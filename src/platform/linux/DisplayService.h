@@ -51,8 +51,8 @@ class DisplayService {
   /// it or failed.
   virtual std::string Apply(const ModeEntry& mode, int32_t refreshHz) = 0;
 
-  /// Reads the outputs again after Apply (bounded) and returns, the device
-  /// first, each output that the change gave a mode, with what it shows now.
+  /// Reads the outputs again after Apply (bounded) and returns each output
+  /// that the change gave a mode, the device included, with what it shows now.
   /// Throws ServiceError when the service cannot be read.
   virtual std::vector<Shown> ReadBack() = 0;
 

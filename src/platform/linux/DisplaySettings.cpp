@@ -87,10 +87,13 @@ DisplayService* Service() {
 /// one line that says what failed, or what is shown instead.
 void Change(DisplayService& service, const ModeEntry& mode, int32_t refreshHz) {
   const std::string answered = service.Apply(mode, refreshHz);
+  bool deviceRead = false;
   for (const Shown& output : service.ReadBack()) {
     const std::string wrong = NotShown(output.output, output.asked, output.now);
     if (!wrong.empty()) throw ServiceError(answered + ", but " + wrong);
+    deviceRead = deviceRead || output.output == service.device.name;
   }
+  if (!deviceRead) throw ServiceError(answered + ", but " + service.device.name + " could not be read back");
 }
 
 void Fill(const DeviceState& device, const ModeEntry& mode, DEVMODEA* record) {
