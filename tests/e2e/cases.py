@@ -28,7 +28,7 @@ with open(os.path.dirname(os.path.abspath(__file__)) + "/usage.txt", newline="")
     USAGE = ("ERROR: Vistrel ", re.escape(usage.read()))
 
 
-# A row's fields: the arguments (for `together`, one list per run, all started at once); the mode
+# A row's fields: the arguments; the mode
 # in force before (`mode`) and after (`mode_after`, None: the mode before); the saved entries before
 # (4 texts, None where absent; None: no store; "unwritable"; "pipe": read while the display goes;
 # "locked": OLD, another run's turn) and after; output.txt before (None, "junk", "folder" or "link")
@@ -48,7 +48,6 @@ class Case:
     saved_after: object = RULED
     output: object = None
     message: tuple = None
-    together: bool = False
     arrangement: str = ""
     env: dict = field(default_factory=dict)
     on: dict = field(default_factory=dict)
@@ -118,9 +117,4 @@ CASES = [
     Case("a run takes its turn before it reads the display", NUMERIC, saved="locked", mode_after="1024x768@60",
          saved_after=("1024", "768", "32", "75"),
          on={"wine": None, "kwin": None, "kwin:sid": {}, "gnome:sid": None}),
-    # Runs at the same time take turns: the saved mode stays one mode.
-    Case("runs at the same time", [NUMERIC, ["-restore"], "-600 -800 -32 -60 -1".split(), ["-RESTORE"],
-                                   "-480 -640 -32 -60 -1".split(), NUMERIC, ["-restore"], ["-restore"]],
-         together=True, saved=("1280", "1024", "32", "75"),
-         on={"wine": None}),
 ]

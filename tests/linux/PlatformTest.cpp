@@ -55,8 +55,8 @@ static std::string Read(const std::string& path) {
   return {std::istreambuf_iterator<char>(file), {}};
 }
 
-// One replace for all entries, and the lock, are checked end to end by runs at
-// the same time; here, what a save does to the folder and a link.
+// The lock is checked end to end (a run that waits for another's turn); here,
+// what a save does to the folder and a link.
 TEST(SettingsStoreTest, ReplacesALinkRemovesStaleTemporaryFilesAndWritesNothingOfARefusedSave) {
   const std::string root = "/tmp/vistrel-store-" + std::to_string(getpid()), folder = root + "/Quendrel",
                     file = folder + "/settings.ini", mine = root + "/mine.ini";
