@@ -34,8 +34,7 @@ void (*const kLoads[])() = {[] { VISTREL_LOAD(LIBC); }, [] { VISTREL_LOAD(NEEDS_
 namespace platform {
 namespace fs = std::filesystem;
 
-// A lone CR at the end, and a removal before a second section of the name,
-// are fuzzed (fuzz/corpus/settings_file: lone-cr-at-end, removal-before-a-second-section).
+// A lone CR at the end is fuzzed (fuzz/corpus/settings_file/lone-cr-at-end).
 TEST(ReplaceIniValueTest, ChangesOneKeyAndKeepsEveryOtherByteAndLineBreak) {
   const struct { const char* before; std::optional<std::string> value; const char* after; } edits[] = {
       {"; c\n[Other]\nB=7\n\n[ restore ]\r\n  B = 1  \r\n#B=5\r\n[Restore]\nB=3\n", "2",
@@ -43,7 +42,8 @@ TEST(ReplaceIniValueTest, ChangesOneKeyAndKeepsEveryOtherByteAndLineBreak) {
       {"[Restore]\r\nA=1\r\n\r\n[Next]\r\n", " 2", "[Restore]\r\nA=1\r\nB= 2\r\n\r\n[Next]\r\n"},
       {"[Other]\nx=y", "2", "[Other]\nx=y\n[Restore]\nB=2\n"},
       {"x\n[Restore]\r\nB=1\r\n\n[Other]\n", std::nullopt, "x\n\n[Other]\n"},  // no empty section left
-      {"[Restore]\n;c\nB=2\n[Other]\nB=3\n", std::nullopt, "[Restore]\n;c\n[Other]\nB=3\n"}};
+      {"[Restore]\n;c\nB=2\n[Other]\nB=3\n", std::nullopt, "[Restore]\n;c\n[Other]\nB=3\n"},
+      {"[Restore]\nB=1\n[Restore]\nB=3\n", std::nullopt, "[Restore]\n[Restore]\nB=3\n"}};  // the first stays first
   for (const auto& edit : edits) {
     EXPECT_EQ(ReplaceIniValue(edit.before, "Restore", "B", edit.value), edit.after);
     EXPECT_EQ(ReadIniValue(edit.after, "RESTORE", "B"), edit.value ? "2" : edit.value) << edit.after;
