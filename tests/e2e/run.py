@@ -15,7 +15,6 @@ import re
 import subprocess
 import sys
 import tempfile
-from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cases import CASES, MODES, RULED  # noqa: E402
@@ -35,12 +34,12 @@ def as_service_does(case, driver):
     case, only = dataclasses.replace(case, **on), driver.only_mode
     # The device lists one mode, the one in force: any other is refused.
     if only:
-        refused = case.status == 0 and case.mode_after not in (None, only) and not case.together
+        refused = case.status == 0 and case.mode_after not in (None, only)
         case = dataclasses.replace(case, mode=only, **(dict(status=3, mode_after=None) if refused else {}))
     if not driver.no_service:
         return case
     # Where there is no service, whatever reaches the display is not done.
-    if case.status in (0, 3) and not case.together:
+    if case.status in (0, 3):
         return dataclasses.replace(case, status=3, mode_after=None, saved_after=RULED, output=None,
                                    message=driver.no_service_message)
 
@@ -89,14 +88,11 @@ def check(case, driver, status, message, saved_before):
     replaced = (str(width), str(height), "32", str(round(rate)))
     # A change saves the mode it replaced; anything else keeps the saved mode.
     expected = case.saved_after if case.saved_after != RULED else replaced if case.mode_after else saved_before
-    # Runs at the same time leave saved, whole, a mode in force before or one they ask for.
-    if case.together:
-        expected = [replaced, case.saved] + [tuple(a[i][1:] for i in (1, 0, 2, 3)) for a in case.args if len(a) == 5]
     checks = [("exit status", status, status == case.status, case.status),
               ("message", message, said(message, case.message), case.message),
-              ("saved entries", saved, saved in expected if case.together else saved == expected, expected),
+              ("saved entries", saved, saved == expected, expected),
               ("output.txt", listed, listed == case.output, case.output)]
-    if not driver.no_service and not case.together:
+    if not driver.no_service:
         width, height, rate = parse_mode(case.mode_after or case.mode)
         mode = driver.mode()
         near = mode[:2] == (width, height) and abs(mode[2] - rate) <= driver.rate_tolerance
@@ -110,14 +106,7 @@ def check(case, driver, status, message, saved_before):
 def run_case(case, driver):
     prepare(case, driver)
     saved_before = driver.saved()
-    if not case.together:
-        return check(case, driver, *driver.run(case.args, case.env), saved_before)
-    with ThreadPoolExecutor(len(case.args)) as pool:
-        results = list(pool.map(lambda args: driver.run(args, case.env), case.args))
-    # Each run ends in 0 or 3, and says nothing or what the row says.
-    status = next((s for s, _ in results if s not in (0, 3)), case.status)
-    return check(case, driver, status, next((m for _, m in results if m and not said(m, case.message)), case.message),
-                 saved_before)
+    return check(case, driver, *driver.run(case.args, case.env), saved_before)
 
 
 def main():

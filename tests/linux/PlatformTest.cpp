@@ -34,12 +34,12 @@ void (*const kLoads[])() = {[] { VISTREL_LOAD(LIBC); }, [] { VISTREL_LOAD(NEEDS_
 namespace platform {
 namespace fs = std::filesystem;
 
+// A lone CR at the end is fuzzed (fuzz/corpus/settings_file/lone-cr-at-end).
 TEST(ReplaceIniValueTest, ChangesOneKeyAndKeepsEveryOtherByteAndLineBreak) {
   const struct { const char* before; std::optional<std::string> value; const char* after; } edits[] = {
       {"; c\n[Other]\nB=7\n\n[ restore ]\r\n  B = 1  \r\n#B=5\r\n[Restore]\nB=3\n", "2",
        "; c\n[Other]\nB=7\n\n[ restore ]\r\nB=2\r\n#B=5\r\n[Restore]\nB=3\n"},
       {"[Restore]\r\nA=1\r\n\r\n[Next]\r\n", " 2", "[Restore]\r\nA=1\r\nB= 2\r\n\r\n[Next]\r\n"},
-      {"[Restore]\r\nA=1\r", "2", "[Restore]\r\nA=1\r\nB=2\r\n"},  // a lone CR at the end stays a break
       {"[Other]\nx=y", "2", "[Other]\nx=y\n[Restore]\nB=2\n"},
       {"x\n[Restore]\r\nB=1\r\n\n[Other]\n", std::nullopt, "x\n\n[Other]\n"},  // no empty section left
       {"[Restore]\n;c\nB=2\n[Other]\nB=3\n", std::nullopt, "[Restore]\n;c\n[Other]\nB=3\n"},
@@ -55,8 +55,8 @@ static std::string Read(const std::string& path) {
   return {std::istreambuf_iterator<char>(file), {}};
 }
 
-// One replace for all entries, and the lock, are checked end to end by runs at
-// the same time; here, what a save does to the folder and a link.
+// The lock is checked end to end (a run that waits for another's turn); here,
+// what a save does to the folder and a link.
 TEST(SettingsStoreTest, ReplacesALinkRemovesStaleTemporaryFilesAndWritesNothingOfARefusedSave) {
   const std::string root = "/tmp/vistrel-store-" + std::to_string(getpid()), folder = root + "/Quendrel",
                     file = folder + "/settings.ini", mine = root + "/mine.ini";
