@@ -68,19 +68,10 @@ CASES = [
          "-767.5 -1024.5abc -32 -60.4 -9x".split(), mode_after="1024x768@60"),
     Case("a value beyond single precision is reported", "-768 -1e39 -32 -60 -1".split(), status=1,
          message=r"the width -1e39: .*beyond the range of single precision"),
-    # Modes the display lacks, and how a mode is chosen.
-    # wlroots' heads are virtual: they take any size and rate as a custom mode.
+    # Modes the display lacks; which mode a request chooses, and the depth, are tested in-process
+    # (tests/linux/DisplaySettingsTest.cpp). wlroots' heads are virtual: they take any size and rate as a custom mode.
     Case("a size the display lacks is refused; with nothing saved, nothing is", "-769 -1024 -32 -60 -1".split(),
          saved=None, status=3, on={"wlroots": dict(status=0, mode_after="1024x769@60")}),
-    Case("a rate the size lacks is refused, the saved mode kept", "-768 -1024 -32 -85 -1".split(), status=3,
-         on={"wlroots": dict(status=0, mode_after="1024x768@85")}),
-    Case("another depth is refused", "-768 -1024 -16 -60 -1".split(), status=3,
-         on={"wine": dict(status=0, mode_after="1024x768@60")}),
-    Case("the nearest rate wins where several round alike", "-480 -640 -32 -60 -1".split(),
-         # Mutter lists no mode under 800x480.
-         mode_after="640x480@60.00", on={"gnome": None}),
-    Case("a rate is matched as it rounds: 56 is 56.25", "-600 -800 -32 -56 -1".split(),
-         mode_after="800x600@56.25", on={"wlroots": dict(mode_after="800x600@56")}),
     # KWin's and Mutter 51's virtual monitors' one mode; a virtual head's rate 0 is none, which its compositor
     # chooses: 60 Hz up to wlroots 0.15.
     Case("-RESTORE of rate 0: the size's preferred mode, else its first; the mode it leaves saved",

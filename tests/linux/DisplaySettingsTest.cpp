@@ -30,7 +30,7 @@ class ScriptedService : public DisplayService {
     device.name = "V-1";
     device.modes = {mode(0, 1024, 768, 60),    mode(1, 1024, 768, 75), mode(2, 800, 600, 60.317),
                     mode(3, 800, 600, 56.25),  mode(4, 640, 480, 59.94), mode(5, 640, 480, 60)};
-    device.modes[4].preferred = true;
+    device.modes[5].preferred = true;
     device.current = device.modes[0], device.hasCurrent = true, device.bitsPerPel = 32;
     device.takesAnySize = takesAnySize;
   }
@@ -72,7 +72,7 @@ const Row kRows[] = {
     {"another depth", 800, 600, 16, 60, false, Peer::kShows, DISP_CHANGE_BADMODE, "", ""},
     {"a rate as it rounds: 56 is 56.25", 800, 600, 32, 56, false, Peer::kShows, 0, "800x600@56.25", ""},
     {"the nearest of two that round alike", 640, 480, 32, 60, false, Peer::kShows, 0, "640x480@60", ""},
-    {"rate 0: the size's preferred", 640, 480, 32, 0, false, Peer::kShows, 0, "640x480@59.94", ""},
+    {"rate 0: the size's preferred, listed second", 640, 480, 32, 0, false, Peer::kShows, 0, "640x480@60", ""},
     {"refused: the service's line", 800, 600, 32, 60, false, Peer::kRefuses, DISP_CHANGE_FAILED, "800x600@60.317",
      "vistrel: the service refused it\n"},
     {"success, but another mode shown", 800, 600, 32, 60, false, Peer::kLies, DISP_CHANGE_FAILED, "800x600@60.317",
