@@ -14,7 +14,7 @@
 namespace platform {
 namespace {
 
-enum class Peer { kShows, kRefuses, kLies, kVanishes, kMirrorLags, kRateOff, kForgets };
+enum class Peer { kShows, kRefuses, kLies, kVanishes, kMirrorLags, kRateOff, kForgets, kMoves };
 
 std::string Text(const ModeEntry& mode) {
   char rate[16];
@@ -45,6 +45,7 @@ class ScriptedService : public DisplayService {
     if (peer_ == Peer::kVanishes) throw ServiceError("the service went away");
     if (peer_ == Peer::kMirrorLags) return {{"V-1", asked_, now}, {"V-2", asked_, std::nullopt}};
     if (peer_ == Peer::kForgets) return {};
+    if (peer_ == Peer::kMoves) notices = {"V-2 put elsewhere"};
     return {{"V-1", asked_, now}};
   }
   std::string sent;
@@ -81,6 +82,8 @@ const Row kRows[] = {
      "vistrel: the service went away\n"},
     {"a mirror left without the mode", 800, 600, 32, 60, false, Peer::kMirrorLags, DISP_CHANGE_FAILED,
      "800x600@60.317", "vistrel: the service answered, but V-2 shows no mode, not 800x600 at 60.317 Hz\n"},
+    {"a neighbour put elsewhere: told, the change stands", 800, 600, 32, 60, false, Peer::kMoves, 0, "800x600@60.317",
+     "vistrel: V-2 put elsewhere\n"},
     {"a read back without the device", 800, 600, 32, 60, false, Peer::kForgets, DISP_CHANGE_FAILED, "800x600@60.317",
      "vistrel: the service answered, but V-1 could not be read back\n"},
     {"a listed mode shown 10 mHz off", 800, 600, 32, 60, false, Peer::kRateOff, DISP_CHANGE_FAILED, "800x600@60.317",

@@ -57,6 +57,9 @@ class DisplayService {
   virtual std::vector<Shown> ReadBack() = 0;
 
   DeviceState device;
+  /// Lines for the user about a change that stands, that ReadBack found
+  /// (an output put elsewhere than asked); the chooser tells them.
+  std::vector<std::string> notices;
 };
 
 /// Serves the display settings calls from `service` from now on, in place

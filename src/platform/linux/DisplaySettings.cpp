@@ -94,6 +94,7 @@ void Change(DisplayService& service, const ModeEntry& mode, int32_t refreshHz) {
     deviceRead = deviceRead || output.output == service.device.name;
   }
   if (!deviceRead) throw ServiceError(answered + ", but " + service.device.name + " could not be read back");
+  for (const std::string& notice : service.notices) ReportError(notice);
 }
 
 void Fill(const DeviceState& device, const ModeEntry& mode, DEVMODEA* record) {

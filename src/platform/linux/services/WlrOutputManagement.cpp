@@ -275,11 +275,11 @@ std::string WlrOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz)
 }
 
 /// Returns the heads as the state that followed the answer shows them. A
-/// head put elsewhere than sent is told, and the change stands: it is the
-/// device's mode that decides.
+/// head put elsewhere than sent is a notice, and the change stands: it is
+/// the modes that decide.
 std::vector<Shown> WlrOutputManagement::ReadBack() {
   const std::vector<WlrHeadState> states = States();
-  for (const std::string& line : WlrMisplaced(states, changes_)) ReportError(line);
+  notices = WlrMisplaced(states, changes_);
   std::vector<Shown> shown;
   for (size_t i = 0; i < states.size(); ++i)
     if (changes_[i].mode)
