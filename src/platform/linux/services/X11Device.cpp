@@ -55,7 +55,9 @@ std::string Reason(Display* display, Status status) {
 
 std::string DisplayText() {
   const char* name = XDisplayName(/*string=*/nullptr);
-  return "\"" + std::string(name ? name : "") + "\"";
+  std::string text = "\"";  // built in steps: GCC 12 warns, falsely, of "\"" + std::string(...) here (-Wrestrict)
+  text += name ? name : "";
+  return text += '"';
 }
 
 int16_t BitsPerPixelOfDepth(Display* display, int depth) {
