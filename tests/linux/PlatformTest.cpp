@@ -3,10 +3,16 @@
 // the test display cannot have (its dummy driver rejects doublescan and
 // interlaced modes), the decisions of GNOME's, KDE's and wlroots' services in
 // states their test set-ups cannot reach, and the loader of the libraries
-// taken at run time, on libraries that lack a call. The layout rule is fuzzed
-// (fuzz/LayoutFuzzer.cpp); the rest is checked end to end.
+// taken at run time, on libraries that lack a call; and the bounds of the
+// waits on GNOME's bus and on a Wayland compositor, with peers that never
+// answer. The layout rule is fuzzed (fuzz/LayoutFuzzer.cpp); the rest is
+// checked end to end.
 
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +21,7 @@
 #include "platform/linux/services/GnomeChange.h"
 #include "platform/linux/services/KdeChange.h"
 #include "platform/linux/services/Library.h"
+#include "platform/linux/services/SdBusCalls.h"
 #include "platform/linux/services/WlrChange.h"
 #include "platform/linux/Modes.h"
 #include "platform/linux/SettingsFile.h"
@@ -219,19 +226,8 @@ TEST(PlanKdeChangeTest, KWinRoundsUnifiedOutputsChangeTogetherReplicasStayAsThey
   EXPECT_EQ(plan(big), "U, which shows the same picture as A, has no mode of 1280x1024 at 60 Hz");
 }
 
-}  // namespace platform
-
 // Peers that take the call and never answer: the wait ends at its bound,
 // under the test's TIMEOUT (tests/CMakeLists.txt), saying who was silent.
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-
-#include "platform/linux/services/SdBusCalls.h"
-
-namespace platform {
-
 class SilentPeerTest : public testing::Test {
  protected:
   void SetUp() override {
