@@ -6,7 +6,7 @@
 #include <limits>
 #include <utility>
 
-#include "platform/linux/DisplayService.h"
+#include "platform/linux/ServiceError.h"
 
 namespace platform {
 namespace {

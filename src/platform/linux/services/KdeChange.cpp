@@ -1,6 +1,6 @@
 #include "platform/linux/services/KdeChange.h"
 
-#include "platform/linux/DisplayService.h"
+#include "platform/linux/ServiceError.h"
 
 namespace platform {
 namespace {

@@ -17,7 +17,7 @@
 
 #include <string>
 
-#include "platform/linux/DisplayService.h"
+#include "platform/linux/ServiceError.h"
 
 namespace platform {
 

@@ -15,7 +15,7 @@
 
 #include <poll.h>
 
-#include "platform/linux/DisplayService.h"
+#include "platform/linux/ServiceError.h"
 
 namespace platform {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <utility>
 
-#include "platform/linux/DisplayService.h"
+#include "platform/linux/ServiceError.h"
 
 namespace platform {
 namespace {
