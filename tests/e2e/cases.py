@@ -103,6 +103,12 @@ CASES = [
     # A device too short for both monitors stacked beside it: refused.
     Case("no arrangement: refused", NUMERIC, mode="2560x1600@60", arrangement="two stacked beside", status=3,
          message="no arrangement keeps the outputs .*"),
+    # A service stopped for the run ("frozen"): one line once the wait reaches its bound. GNOME's is reached where
+    # no Wayland socket is. X11's calls (Xlib's, under Wine too) have no bound to show.
+    Case("a service that does not answer: one line after the bound", NUMERIC, saved="frozen", status=3,
+         message='the Wayland display ".*": no answer within 10 s',
+         on={"gnome": dict(env={"WAYLAND_DISPLAY": "gone"}, message="GetCurrentState: Connection timed out"),
+             "x11": None, "installed": None, "wine": None, "none": None}),
     # A run waits for its turn before it reads the display: it saves the mode another run left.
     Case("a run takes its turn before it reads the display", NUMERIC, saved="locked", mode_after="1024x768@60",
          saved_after=("1024", "768", "32", "75"),

@@ -66,13 +66,13 @@ class Driver(x11.Driver):
         self.server, env["DISPLAY"] = (None, "") if headless else x11.start_xserver(self.env)
         # A nested one runs in the host's network, for the X socket.
         with open(self.work + "/mutter.log", "w") as log:
-            self.mutter = start(self.variant, self.work, HEADLESS if headless else "--nested", env, log,
+            self.service = start(self.variant, self.work, HEADLESS if headless else "--nested", env, log,
                                 net=not self.server)
         return self
 
     def __exit__(self, *exception):
         # Before its X server: a nested Mutter that loses its display spins.
-        chroot.stop(self.mutter)
+        chroot.stop(self.service)
         self.server and super().__exit__()
 
     def call(self, method, *args):
@@ -130,8 +130,8 @@ class Driver(x11.Driver):
         def go_on():
             for member in ("ApplyMonitorsConfig", "GetCurrentState"):
                 next((line for line in self.watch.stdout if "member=" + member in line), None)
-            os.kill(self.mutter.pid, signal.SIGCONT)
-        return lambda: (os.kill(self.mutter.pid, signal.SIGSTOP), threading.Thread(target=go_on).start()), self.env
+            os.kill(self.service.pid, signal.SIGCONT)
+        return lambda: (os.kill(self.service.pid, signal.SIGSTOP), threading.Thread(target=go_on).start()), self.env
 
     def run(self, args, env):
         self.watch = None
@@ -140,7 +140,7 @@ class Driver(x11.Driver):
         finally:
             if self.watch:
                 self.watch.kill()
-                os.kill(self.mutter.pid, signal.SIGCONT)
+                os.kill(self.service.pid, signal.SIGCONT)
 
 
 CASES = [

@@ -44,7 +44,7 @@ class Driver(x11.Driver):
         # A copy named kwin_wayland: the installed one carries a file capability that root here cannot be given.
         kwin = shutil.copy(chroot.root(self.variant) + "/usr/bin/kwin_wayland", self.work)
         self.bus = self.start(["dbus-daemon", "--session", "--nofork", "--address=" + bus], self.work + "/bus")
-        self.kwin = self.start([kwin, *ARGS, "--socket", SOCKET], self.work + "/" + SOCKET)
+        self.service = self.start([kwin, *ARGS, "--socket", SOCKET], self.work + "/" + SOCKET)
         # Both outputs, each in a mode.
         counts = chroot.until(self.counts)
         if self.variant == "sid":
@@ -65,7 +65,7 @@ class Driver(x11.Driver):
         return len(outputs["Virtual-0"]["modes"]), len(outputs["Virtual-1"]["modes"])
 
     def __exit__(self, *exception):
-        chroot.stop(self.kwin), chroot.stop(self.bus)
+        chroot.stop(self.service), chroot.stop(self.bus)
 
     def doctor(self, *args):
         return chroot.run(self.variant, self.work, ["kscreen-doctor", *args], self.inner)
