@@ -22,7 +22,7 @@ from cases import Case, NUMERIC
 
 # Mutter lists no mode under 800x480, and lists a size's rates in the reverse
 # of this order: 1024x768 at 75 Hz comes first.
-SPECS = "1280x1024@75:1024x768@60:1024x768@75:800x600@59.94:800x600@60:800x600@56.25:2560x1600@60:1920x1200@60"
+SPECS = "1280x1024@75:1024x768@60:1024x768@75:800x600@60:2560x1600@60:1920x1200@60"
 HEADLESS = "--headless --virtual-monitor 1024x768@60 --virtual-monitor 1024x768@60 --virtual-monitor 1280x1024@75"
 SERVICE = "org.gnome.Mutter.DisplayConfig"
 # The bus, then Mutter once the bus listens, which it says by writing its
@@ -47,13 +47,13 @@ class Driver(x11.Driver):
     # layout per size: "physical" where the layout mode is (else it is
     # logical, the session's default), then each logical monitor: its place,
     # scale (x), rotation (r), whether primary (P), and its monitors by their
-    # connectors' numbers (LVDS1 is 1, Meta-0 is 0) with their modes; "lease
-    # N": monitor N set aside for lease (Mutter 48 and later).
+    # connectors with their modes; "lease CONNECTOR": a monitor set aside for
+    # lease (Mutter 48 and later).
 
     def __enter__(self):
         # The variant is the chroot Mutter runs in ("": the host's), and sid's runs headless.
         headless = self.variant == "sid"
-        self.stem, self.only_mode = ("Meta-", "1024x768@60") if headless else ("LVDS", None)
+        self.only_mode = "1024x768@60" if headless else None
         self.arrangements = x11.ARRANGEMENTS["gnome:sid" if headless else "gnome"]
         self.env.update(WAYLAND_DISPLAY="vistrel-e2e", DBUS_SESSION_BUS_ADDRESS="unix:path=%s/bus" % self.work)
         env = dict(GSETTINGS_BACKEND="keyfile", XDG_CONFIG_HOME=self.work + "/mutter",
@@ -61,8 +61,8 @@ class Driver(x11.Driver):
                    MUTTER_DEBUG_DUMMY_MONITOR_SCALES="2,1,1")
         # Mutter's own config folder, where a persistent change would write monitors.xml.
         os.makedirs(self.work + "/mutter/glib-2.0/settings")
-        with open(self.work + "/mutter/glib-2.0/settings/keyfile", "w") as f:
-            f.write("[org/gnome/mutter]\nexperimental-features=['scale-monitor-framebuffer']\n")
+        open(self.work + "/mutter/glib-2.0/settings/keyfile", "w").write(
+            "[org/gnome/mutter]\nexperimental-features=['scale-monitor-framebuffer']\n")
         self.server, env["DISPLAY"] = (None, "") if headless else x11.start_xserver(self.env)
         # A nested one runs in the host's network, for the X socket.
         with open(self.work + "/mutter.log", "w") as log:
@@ -91,27 +91,24 @@ class Driver(x11.Driver):
             flag = {f[0]: f[1:] for f in flags}
             args += [*place.split(","), flag.get("x", 1), flag.get("r", 0), int("P" in flag), shown.count("+") + 1]
             for monitor in shown.split("+"):
-                number, w, h, hz = re.split("[:x@]", monitor)
-                args += [self.stem + number, "%sx%s@%.3f" % (w, h, float(hz)), 0]
+                connector, w, h, hz = re.split("[:x@]", monitor)
+                args += [connector, "%sx%s@%.3f" % (w, h, float(hz)), 0]
         serial, monitors, *_ = self.call("GetCurrentState")
-        specs = [spec for spec, *_ in monitors if spec[0][len(self.stem):] in leased]
+        specs = [spec for spec, *_ in monitors if spec[0] in leased]
         args += [1 + bool(leased), "layout-mode", "u", 1 + physical]
         args += ["monitors-for-lease", "a(ssss)", len(specs), *sum(specs, [])] if leased else []
         self.call("ApplyMonitorsConfig", "uua(iiduba(ssa{sv}))a{sv}", serial, 1, *args)
 
     def shown(self):
         # The primary's first monitor's mode, and the layout as the
-        # arrangements write it, with monitors.xml where a persistent change
-        # wrote it.
+        # arrangements write it.
         _, monitors, logicals, properties = self.call("GetCurrentState")
         modes = {m[0]: mode[1:4] for m, modes, _ in monitors for mode in modes if "is-current" in mode[6]}
         shown = ["physical"] * (properties["layout-mode"]["data"] == 2)
-        shown += ["monitors.xml"] * os.path.exists(self.work + "/mutter/monitors.xml")
         for x, y, scale, turn, primary, connectors, _ in logicals:
             shown.append("%d,%d" % (x, y) + " x%g" % round(scale, 3) * (scale != 1) + " r%d" % turn * (turn > 0)
-                         + " P" * primary + " " + "+".join("%s:%dx%d@%g" % (c[len(self.stem):], *modes[c])
-                                                           for c, *_ in connectors))
-        shown += ["lease " + m[0][len(self.stem):] for m, _, has in monitors if has.get("is-for-lease", {}).get("data")]
+                         + " P" * primary + " " + "+".join("%s:%dx%d@%g" % (c, *modes[c]) for c, *_ in connectors))
+        shown += ["lease " + m[0] for m, _, has in monitors if has.get("is-for-lease", {}).get("data")]
         return next(modes[connectors[0][0]] for *_, primary, connectors, _ in logicals if primary), shown
 
     def modes(self):
