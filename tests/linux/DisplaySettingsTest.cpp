@@ -15,6 +15,7 @@ namespace platform {
 namespace {
 
 enum class Peer { kShows, kRefuses, kLies, kVanishes, kMirrorLags, kRateOff, kForgets, kMoves };
+using enum Peer;
 
 std::string Text(const ModeEntry& mode) {
   char rate[16];
@@ -23,77 +24,70 @@ std::string Text(const ModeEntry& mode) {
 }
 
 // Holds V-1 at 1024x768@60, records what it is sent, and reads back as `peer` says.
-class ScriptedService : public DisplayService {
- public:
-  ScriptedService(Peer peer, bool takesAnySize) : peer_(peer) {
+struct ScriptedService : DisplayService {
+  ScriptedService(Peer peer, bool takesAnySize) : peer(peer) {
     const auto mode = [](unsigned long id, int32_t w, int32_t h, double hz) { return ModeEntry{id, w, h, hz, 0, 0}; };
-    device.name = "V-1";
-    device.modes = {mode(0, 1024, 768, 60),    mode(1, 1024, 768, 75), mode(2, 800, 600, 60.317),
-                    mode(3, 800, 600, 56.25),  mode(4, 640, 480, 59.94), mode(5, 640, 480, 60)};
+    device = {"V-1", {mode(0, 1024, 768, 60), mode(1, 1024, 768, 75), mode(2, 800, 600, 60.317),
+                      mode(3, 800, 600, 56.25), mode(4, 640, 480, 59.94), mode(5, 640, 480, 60)}};
     device.modes[5].preferred = true;
     device.current = device.modes[0], device.hasCurrent = true, device.bitsPerPel = 32;
     device.takesAnySize = takesAnySize;
   }
   std::string Apply(const ModeEntry& mode, int32_t) override {
-    sent = Text(mode), asked_ = mode;
-    if (peer_ == Peer::kRefuses) throw ServiceError("the service refused it");
-    return "the service answered";
+    sent = Text(mode), asked = mode;
+    if (peer == Peer::kRefuses) throw ServiceError("refused");
+    return "done";
   }
   std::vector<Shown> ReadBack() override {
-    ModeEntry now = peer_ == Peer::kLies ? device.current : asked_;
-    now.refresh += peer_ == Peer::kRateOff ? 0.01 : 0;
-    if (peer_ == Peer::kVanishes) throw ServiceError("the service went away");
-    if (peer_ == Peer::kMirrorLags) return {{"V-1", asked_, now}, {"V-2", asked_, std::nullopt}};
-    if (peer_ == Peer::kForgets) return {};
-    if (peer_ == Peer::kMoves) notices = {"V-2 put elsewhere"};
-    return {{"V-1", asked_, now}};
+    ModeEntry now = peer == Peer::kLies ? device.current : asked;
+    now.refresh = now.refresh ? now.refresh + (peer == Peer::kRateOff) * 0.01 : 60;  // none asked: its own
+    if (peer == Peer::kVanishes) throw ServiceError("gone");
+    if (peer == Peer::kMirrorLags) return {{"V-1", asked, now}, {"V-2", asked, std::nullopt}};
+    if (peer == Peer::kForgets) return {};
+    if (peer == Peer::kMoves) notices = {"V-2 put elsewhere"};
+    return {{"V-1", asked, now}};
   }
+  Peer peer;
+  ModeEntry asked{};
   std::string sent;
-
- private:
-  Peer peer_;
-  ModeEntry asked_{};
 };
 
 struct Row {
   const char* name;
-  int32_t width, height, bits, hz;
-  bool takesAnySize;
+  int32_t width, height, hz;
   Peer peer;
   int32_t result;
   const char* sent;  // "": nothing
-  const char* line;  // what the user is told; "": nothing
+  const char* line;  // what the user is told after "vistrel: "; "": nothing
+  bool takesAnySize = false;
+  int16_t bits = 32;
 };
 
+constexpr int32_t kBad = DISP_CHANGE_BADMODE, kFailed = DISP_CHANGE_FAILED;
 const Row kRows[] = {
-    {"a listed mode, shown", 800, 600, 32, 60, false, Peer::kShows, 0, "800x600@60.317", ""},
-    {"the mode in force: nothing sent", 1024, 768, 32, 60, false, Peer::kShows, 0, "", ""},
-    {"a size it lacks", 1280, 1024, 32, 60, false, Peer::kShows, DISP_CHANGE_BADMODE, "", ""},
-    {"a rate the size lacks", 800, 600, 32, 85, false, Peer::kShows, DISP_CHANGE_BADMODE, "", ""},
-    {"another depth", 800, 600, 16, 60, false, Peer::kShows, DISP_CHANGE_BADMODE, "", ""},
-    {"a rate as it rounds: 56 is 56.25", 800, 600, 32, 56, false, Peer::kShows, 0, "800x600@56.25", ""},
-    {"the nearest of two that round alike", 640, 480, 32, 60, false, Peer::kShows, 0, "640x480@60", ""},
-    {"rate 0: the size's preferred, listed second", 640, 480, 32, 0, false, Peer::kShows, 0, "640x480@60", ""},
-    {"refused: the service's line", 800, 600, 32, 60, false, Peer::kRefuses, DISP_CHANGE_FAILED, "800x600@60.317",
-     "vistrel: the service refused it\n"},
-    {"success, but another mode shown", 800, 600, 32, 60, false, Peer::kLies, DISP_CHANGE_FAILED, "800x600@60.317",
-     "vistrel: the service answered, but V-1 shows 1024x768 at 60.000 Hz, not 800x600 at 60.317 Hz\n"},
-    {"gone before the read back", 800, 600, 32, 60, false, Peer::kVanishes, DISP_CHANGE_FAILED, "800x600@60.317",
-     "vistrel: the service went away\n"},
-    {"a mirror left without the mode", 800, 600, 32, 60, false, Peer::kMirrorLags, DISP_CHANGE_FAILED,
-     "800x600@60.317", "vistrel: the service answered, but V-2 shows no mode, not 800x600 at 60.317 Hz\n"},
-    {"a neighbour put elsewhere: told, the change stands", 800, 600, 32, 60, false, Peer::kMoves, 0, "800x600@60.317",
-     "vistrel: V-2 put elsewhere\n"},
-    {"a read back without the device", 800, 600, 32, 60, false, Peer::kForgets, DISP_CHANGE_FAILED, "800x600@60.317",
-     "vistrel: the service answered, but V-1 could not be read back\n"},
-    {"a listed mode shown 10 mHz off", 800, 600, 32, 60, false, Peer::kRateOff, DISP_CHANGE_FAILED, "800x600@60.317",
-     "vistrel: the service answered, but V-1 shows 800x600 at 60.327 Hz, not 800x600 at 60.317 Hz\n"},
-    {"any size: one of its own, rate 0 asks none", 1280, 1024, 32, 0, true, Peer::kShows, 0, "1280x1024@0", ""},
-    {"any size: the size in force at no rate is asked anew", 1024, 768, 32, 1, true, Peer::kShows, 0, "1024x768@0",
-     ""},
-    {"any size: its own rate shown to the whole Hz", 1280, 1024, 32, 60, true, Peer::kRateOff, 0, "1280x1024@60", ""},
-    {"any size: none below 1 pixel", -5, 600, 32, 60, true, Peer::kShows, DISP_CHANGE_BADMODE, "", ""},
-    {"any size: no rate beyond int32 mHz", 800, 600, 32, 2200000, true, Peer::kShows, DISP_CHANGE_BADMODE, "", ""},
+    {"the mode in force: nothing sent", 1024, 768, 60, kShows, 0, "", ""},
+    {"a rate the size lacks", 800, 600, 85, kShows, kBad, "", ""},
+    {"another depth", 800, 600, 60, kShows, kBad, "", "", false, 16},
+    {"a rate as it rounds: 56 is 56.25", 800, 600, 56, kShows, 0, "800x600@56.25", ""},
+    {"the nearest of two that round alike", 640, 480, 60, kShows, 0, "640x480@60", ""},
+    {"rate 0: the size's preferred, listed second", 640, 480, 0, kShows, 0, "640x480@60", ""},
+    {"refused: the service's line", 800, 600, 60, kRefuses, kFailed, "800x600@60.317", "refused"},
+    {"success, but another mode shown", 800, 600, 60, kLies, kFailed, "800x600@60.317",
+     "done, but V-1 shows 1024x768 at 60.000 Hz, not 800x600 at 60.317 Hz"},
+    {"gone before the read back", 800, 600, 60, kVanishes, kFailed, "800x600@60.317", "gone"},
+    {"a mirror left without the mode", 800, 600, 60, kMirrorLags, kFailed, "800x600@60.317",
+     "done, but V-2 shows no mode, not 800x600 at 60.317 Hz"},
+    {"a neighbour put elsewhere: told, the change stands", 800, 600, 60, kMoves, 0, "800x600@60.317",
+     "V-2 put elsewhere"},
+    {"a read back without the device", 800, 600, 60, kForgets, kFailed, "800x600@60.317",
+     "done, but V-1 could not be read back"},
+    {"a listed mode shown 10 mHz off", 800, 600, 60, kRateOff, kFailed, "800x600@60.317",
+     "done, but V-1 shows 800x600 at 60.327 Hz, not 800x600 at 60.317 Hz"},
+    {"any size: one of its own, rate 0 asks none", 1280, 1024, 0, kShows, 0, "1280x1024@0", "", true},
+    {"any size: the size in force at no rate is asked anew", 1024, 768, 1, kShows, 0, "1024x768@0", "", true},
+    {"any size: its own rate shown to the whole Hz", 1280, 1024, 60, kRateOff, 0, "1280x1024@60", "", true},
+    {"any size: none below 1 pixel", -5, 600, 60, kShows, kBad, "", "", true},
+    {"any size: no rate beyond int32 mHz", 800, 600, 2200000, kShows, kBad, "", "", true},
 };
 
 TEST(DisplaySettingsTest, ChoosesTheModeSendsItAndBelievesItOnlyWhereTheServiceShowsIt) {
@@ -104,11 +98,11 @@ TEST(DisplaySettingsTest, ChoosesTheModeSendsItAndBelievesItOnlyWhereTheServiceS
     UseDisplayService(std::move(owned));
     DEVMODEA record{};
     record.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
-    record.dmBitsPerPel = static_cast<int16_t>(row.bits);
+    record.dmBitsPerPel = row.bits;
     record.dmPelsWidth = row.width, record.dmPelsHeight = row.height, record.dmDisplayFrequency = row.hz;
     testing::internal::CaptureStderr();
     EXPECT_EQ(ChangeDisplaySettingsA(&record, CDS_UPDATEREGISTRY), row.result);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), row.line);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), *row.line ? "vistrel: " + std::string(row.line) + "\n" : "");
     EXPECT_EQ(service.sent, row.sent);
     // The mode in force follows a change that is shown, and only such a one.
     EXPECT_EQ(Text(service.device.current), row.result == 0 && *row.sent ? row.sent : "1024x768@60");
