@@ -65,9 +65,7 @@ std::vector<bool> Reached(const Layout& layout, size_t from, int64_t slack, std:
   return reached;
 }
 
-bool Connected(const Layout& layout, int64_t slack) {
-  return Reached(layout, 0, slack) == std::vector<bool>(layout.size(), true);
-}
+bool Connected(const Layout& layout, int64_t slack) { return std::ranges::count(Reached(layout, 0, slack), false) == 0; }
 
 /// What a change back reads in `layout`, edges exact: for each pair, the
 /// edge they share and whether they overlap; along a shared edge, which of
@@ -117,10 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::optional<Layout> result = platform::ResizeInLayout(before, device, width, height, slack);
   if (!result) return 0;
   const Layout& after = *result;
-  const auto corner = [](const Layout& layout) {
-    Rect c = layout[0];
-    for (const Rect& r : layout) c.x = std::min(c.x, r.x), c.y = std::min(c.y, r.y);
-    return std::pair(c.x, c.y);
+  const auto corner = [](const Layout& l) {
+    return std::pair(std::ranges::min(l, {}, &Rect::x).x, std::ranges::min(l, {}, &Rect::y).y);
   };
   const auto moved = [&](size_t i) {
     return std::pair(int64_t{after[i].x} - before[i].x, int64_t{after[i].y} - before[i].y);

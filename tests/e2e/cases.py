@@ -53,21 +53,13 @@ class Case:
 
 
 CASES = [
-    # The command line: its split and the choice of command. A lone dash, which fails the split, a quoted word,
-    # which is no argument, a line feed, which is no separator, and a second dash, which is kept, are fuzzed
-    # (fuzz/corpus/command_line/usage-lone-dash, usage-no-dash, silent).
+    # The command line: its split (blanks and tabs; a lone dash, a quoted word, a line feed, a second dash) is
+    # fuzzed (fuzz/CommandLineFuzzer.cpp), the choice of command here.
     Case("no argument: the usage warning", [], status=2, message=USAGE),
-    Case("a tab separates like a blank", ["-768\t-1024", "-32", "-60", "-1"], mode_after="1024x768@60",
-         # Wine quotes it: '"-768' '-1024"'.
-         on={"wine": dict(status=2, mode_after=None)}),
     # The numeric command and the restore command. A depth beyond 16 bits, which abandons the change and puts
     # the saved mode back, is fuzzed (numeric-depth-overflow); its bound is in tests/LogicTest.cpp.
-    Case("four values: the index error, nothing saved", NUMERIC[:4], status=1,
-         message=r"the numeric command needs 5 values \(-height -width -depth -refreshrate -monitor\), got 4"),
     Case("height before width, read up to a non-digit, halves to even; the monitor unused",
          "-767.5 -1024.5abc -32 -60.4 -9x".split(), mode_after="1024x768@60"),
-    Case("a value beyond single precision is reported", "-768 -1e39 -32 -60 -1".split(), status=1,
-         message=r"the width -1e39: .*beyond the range of single precision"),
     # Modes the display lacks; which mode a request chooses, and the depth, are tested in-process
     # (tests/linux/DisplaySettingsTest.cpp). wlroots' heads are virtual: they take any size and rate as a custom mode.
     Case("a size the display lacks is refused; with nothing saved, nothing is", "-769 -1024 -32 -60 -1".split(),
@@ -83,7 +75,6 @@ CASES = [
          message=r"there is no saved display mode to restore yet \(OldWidth is empty\)"),
     Case("-restore of an entry edited to a word names it", ["-restore"], saved=("1280", "tall", "32", "75"),
          status=1, message=r'the saved OldHeight cannot be restored: "tall" is not a number'),
-    Case("-restore of a width no display has is refused", ["-restore"], saved=("-5", "480", "32", "60"), status=3),
     Case("a store that cannot be written abandons the change", NUMERIC, saved="unwritable", status=3),
     # The list file.
     Case("-Output lists every mode in order, replacing an earlier file; a word before it is dropped",

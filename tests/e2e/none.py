@@ -5,7 +5,6 @@
 # Debian 12's names its output XWAYLAND0; today's, in SUITE's chroot
 # (chroot.py), names it after Weston's, headless, and marks it as emulated.
 
-import os
 import re
 
 import chroot
@@ -21,8 +20,7 @@ class Driver(x11.Driver):
     # Its own outputs only.
     arrangements = [""]
     no_service_message = (r"this Wayland session offers no display configuration service that vistrel can use "
-                          r'\(looked for kde_output_management_v2 and zwlr_output_manager_v1 on the Wayland display '
-                          r'"vistrel-e2e", and for org\.gnome\.Mutter\.DisplayConfig on the session bus.*\)')
+                          r'\(looked for .* on the Wayland display "vistrel-e2e", and for .* on the session bus.*\)')
     # No service, no list: any output.txt differs from none.
     modes = list
 
@@ -31,8 +29,7 @@ class Driver(x11.Driver):
         self.env["WAYLAND_DISPLAY"] = "vistrel-e2e"  # and no session bus
         xwayland, _, suite = self.variant.partition("-")
         log, config = self.work + "/weston.log", self.work + "/weston.ini"
-        with open(config, "w") as f:
-            f.write("[input-method]\npath=\n")
+        open(config, "w").write("[input-method]\npath=\n")
         command = ["sh", "-c", X_SOCKETS, "sh", "weston", "--socket=vistrel-e2e", "--log=" + log, "-c", config,
                    *["--xwayland"] * bool(xwayland)]
         command += ["--backend=headless", "--shell=kiosk"] if suite else ["--backend=headless-backend.so"]
@@ -45,10 +42,9 @@ class Driver(x11.Driver):
             del self.env["WAYLAND_DISPLAY"]
             self.no_service_message = r'display ":\d+" is XWayland\'s, .* WAYLAND_DISPLAY .*'
             # What the rows stand on: XWayland's output named as that Weston's XWayland names it.
-            outputs = found and re.findall(r"^(\S+) connected", self.xrandr(), re.M)
-            if outputs != ["headless" if suite else "XWAYLAND0"]:
+            if re.findall(r"^(\S+) connected", self.xrandr(), re.M) != ["headless" if suite else "XWAYLAND0"]:
                 self.__exit__()
-                raise RuntimeError("XWayland's outputs %r; weston's log: %s" % (outputs, open(log).read()[-500:]))
+                raise RuntimeError("XWayland's outputs are not named as the rows stand on")
         return self
 
     def __exit__(self, *exception):

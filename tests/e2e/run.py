@@ -52,12 +52,9 @@ def prepare(case, driver):
     path, elsewhere = driver.program_dir + "/output.txt", driver.work + "/elsewhere"
     subprocess.run(["rm", "-rf", path], check=True)
     if case.listfile in ("junk", "link"):
-        with open(path if case.listfile == "junk" else elsewhere, "w") as f:
-            f.write("must stay as it is\n")
-    if case.listfile == "link":
-        os.symlink(elsewhere, path)
-    elif case.listfile == "folder":
-        os.makedirs(path + "/inside")
+        open(path if case.listfile == "junk" else elsewhere, "w").write("must stay as it is\n")
+    case.listfile == "link" and os.symlink(elsewhere, path)
+    case.listfile == "folder" and os.makedirs(path + "/inside")
 
 
 def list_file(driver):

@@ -13,7 +13,6 @@ import tempfile
 import time
 
 import x11
-from cases import Case
 from x11 import KEYS
 
 KEY = r"HKEY_CURRENT_USER\Software\Quendrel"
@@ -72,25 +71,17 @@ class Driver(x11.Driver):
         return [tuple(map(int, line.split())) for line in self.wine("helper.exe", "modes").splitlines()]
 
     def set_saved(self, saved):
-        # Rewrites the store's key through a .reg file; a number is stored as a REG_DWORD.
+        # Rewrites the store's key through a .reg file.
         lines = ["REGEDIT4", "[-%s]" % KEY]
         if saved and saved != "unwritable":
-            lines += ["[%s\\Restore]" % KEY] + ['"%s"=%s' % (k, "dword:%x" % v if isinstance(v, int) else '"%s"' % v)
-                                                for k, v in zip(KEYS, saved) if v is not None]
-        with open(self.program_dir + "/saved.reg", "w") as f:
-            f.write("\r\n".join(lines) + "\r\n")
+            lines += ["[%s\\Restore]" % KEY] + ['"%s"="%s"' % kv for kv in zip(KEYS, saved) if kv[1] is not None]
+        open(self.program_dir + "/saved.reg", "w").write("\r\n".join(lines) + "\r\n")
         self.wine("reg", "import", "saved.reg")
         if saved == "unwritable":
             self.wine("helper.exe", "volatile", r"Software\Quendrel")
 
     def saved(self):
         listing = self.wine("reg", "query", KEY + r"\Restore", check=False)
-        values = {k: v if t == "REG_SZ" else int(v, 16)
-                  for k, t, v in re.findall(r"^\s+(Old\w+)\s+(REG_\w+)\s+(\S*)", listing, re.M)}
+        values = dict(re.findall(r"^\s+(Old\w+)\s+REG_SZ\s+(\S*)", listing, re.M))
         return tuple(map(values.get, KEYS)) if values else None
 
-
-CASES = [
-    Case("a saved entry stored as a number is no text: named, kept", ["-restore"], saved=("1280", 1024, "32", "75"),
-         status=1, message=r"there is no saved display mode to restore yet \(OldHeight is empty\)"),
-]

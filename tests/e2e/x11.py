@@ -52,7 +52,8 @@ class Driver:
     # outputs added beside it.
     arrangements = ARRANGEMENTS["x11"]
     # The service's process, stopped for a "frozen" row's run: the program must end at its bound, well within
-    # the run's 20 s (a bound removed, GNOME's call waits sd-bus's 25 s; Wayland's, forever).
+    # a run's 20 s (a bound removed, GNOME's call waits sd-bus's 25 s; Wayland's, forever). A run that is not
+    # stopped takes a second or two.
     service = None
 
     def __init__(self, program, work, variant=""):
@@ -80,7 +81,7 @@ class Driver:
         frozen and os.kill(self.service.pid, signal.SIGSTOP)
         try:
             result = subprocess.run([*self.command, *args], env=dict(self.env, **env), cwd=self.cwd,
-                                    capture_output=True, timeout=20 if frozen else 60)
+                                    capture_output=True, timeout=20)
         finally:
             frozen and os.kill(self.service.pid, signal.SIGCONT)
         return result.returncode, self.message(result.stderr.decode(errors="replace"))
@@ -150,8 +151,7 @@ class Driver:
         if saved == "pipe":
             os.mkfifo(self.settings)
         elif saved:
-            with open(self.settings, "w") as f:
-                f.write(store(OLD if isinstance(saved, str) else saved))
+            open(self.settings, "w").write(store(OLD if isinstance(saved, str) else saved))
 
     def saved(self):
         # The four entries (None where absent); None without a [Restore]
@@ -213,8 +213,6 @@ class Driver:
 
 
 CASES = [
-    Case("no X server at the display: one line, nothing changed", NUMERIC, env={"DISPLAY": ":199"}, status=3,
-         message='cannot open display ":199"'),
     Case("the X server goes away during a change: the saved mode put back", NUMERIC, saved="pipe", status=3,
          saved_after=OLD, message='lost the connection to display ":[0-9]+"'),
 ]
