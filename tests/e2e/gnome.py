@@ -67,7 +67,7 @@ class Driver(x11.Driver):
         # A nested one runs in the host's network, for the X socket.
         with open(self.work + "/mutter.log", "w") as log:
             self.service = start(self.variant, self.work, HEADLESS if headless else "--nested", env, log,
-                                net=not self.server)
+                                 net=not self.server)
         return self
 
     def __exit__(self, *exception):

@@ -3,8 +3,7 @@
 # host's KWin 5.27 (""), or 6.3 ("trixie") or 6.7 ("sid") in its chroot. Before
 # 6.7 an output lists one mode, the one in force, so a change to any other is
 # refused before anything is sent (run.py, `only_mode`). 6.7 is given the
-# custom modes that rows use (Virtual-1 the first, and one for it as a
-# replica), announces Virtual-1 before Virtual-0, the device, first in
+# custom modes that rows use (Virtual-1 one for it as a replica), announces Virtual-1 before Virtual-0, the device, first in
 # Plasma's order, and sets the arrangements. Every step waits, bounded, until
 # KWin shows what it was asked: its sockets answer, its outputs are announced,
 # and kscreen-doctor had its effect (older ones return before KWin answers).
@@ -21,8 +20,8 @@ SOCKET = "vistrel-e2e"
 ARGS = "--virtual --output-count 2 --width 1024 --height 768 --no-lockscreen --no-global-shortcuts".split()
 # The modes that rows use, asked in mHz so that KWin's rates (by CVT) come within 0.15 Hz of them.
 CUSTOM = [(1280, 1024, 75100), (1024, 768, 75000), (800, 600, 60000)]
-# Virtual-1's: the first custom mode, and one of a size no row gives Virtual-0, for it as a replica.
-CUSTOM_1 = [CUSTOM[0], (1280, 720, 60000)]
+# Virtual-1's: one of a size no row gives Virtual-0, for it as a replica.
+CUSTOM_1 = [(1280, 720, 60000)]
 # kscreen's rotations by their numbers.
 ROTATIONS = {1: "normal", 2: "left", 4: "inverted", 8: "right"}
 SEVEN = "-600 -800 -32 -60 -1".split()

@@ -42,9 +42,10 @@ class Driver(x11.Driver):
             del self.env["WAYLAND_DISPLAY"]
             self.no_service_message = r'display ":\d+" is XWayland\'s, .* WAYLAND_DISPLAY .*'
             # What the rows stand on: XWayland's output named as that Weston's XWayland names it.
-            if re.findall(r"^(\S+) connected", self.xrandr(), re.M) != ["headless" if suite else "XWAYLAND0"]:
+            outputs = re.findall(r"^(\S+) connected", found and self.xrandr() or "", re.M)
+            if outputs != ["headless" if suite else "XWAYLAND0"]:
                 self.__exit__()
-                raise RuntimeError("XWayland's outputs are not named as the rows stand on")
+                raise RuntimeError("XWayland's outputs %r; weston's log: %s" % (outputs, open(log).read()[-500:]))
         return self
 
     def __exit__(self, *exception):

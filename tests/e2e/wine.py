@@ -13,7 +13,6 @@ import tempfile
 import time
 
 import x11
-from x11 import KEYS
 
 KEY = r"HKEY_CURRENT_USER\Software\Quendrel"
 
@@ -74,7 +73,7 @@ class Driver(x11.Driver):
         # Rewrites the store's key through a .reg file.
         lines = ["REGEDIT4", "[-%s]" % KEY]
         if saved and saved != "unwritable":
-            lines += ["[%s\\Restore]" % KEY] + ['"%s"="%s"' % kv for kv in zip(KEYS, saved) if kv[1] is not None]
+            lines += ["[%s\\Restore]" % KEY] + ['"%s"="%s"' % kv for kv in zip(x11.KEYS, saved) if kv[1] is not None]
         open(self.program_dir + "/saved.reg", "w").write("\r\n".join(lines) + "\r\n")
         self.wine("reg", "import", "saved.reg")
         if saved == "unwritable":
@@ -83,5 +82,5 @@ class Driver(x11.Driver):
     def saved(self):
         listing = self.wine("reg", "query", KEY + r"\Restore", check=False)
         values = dict(re.findall(r"^\s+(Old\w+)\s+REG_SZ\s+(\S*)", listing, re.M))
-        return tuple(map(values.get, KEYS)) if values else None
+        return tuple(map(values.get, x11.KEYS)) if values else None
 

@@ -42,9 +42,8 @@ class Driver(x11.Driver):
         # Ready once it answers on its socket: only once its heads are made, as each compositor here enters its
         # loop after.
         sockets = self.work + "/wayland-[0-9]"
-        self.service = chroot.start(self.suite, self.work, [compositor, "-C" if compositor == "phoc" else "-c",
-                                                               config], env, lambda: chroot.wayland_answers(sockets),
-                                       user=user)
+        self.service = chroot.start(self.suite, self.work, [compositor, "-C" if compositor == "phoc" else "-c", config],
+                                    env, lambda: chroot.wayland_answers(sockets), user=user)
         self.env["WAYLAND_DISPLAY"] = (glob.glob(sockets) + ["none"])[0]
         if not self.suite:
             self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=%s/bus" % self.work
