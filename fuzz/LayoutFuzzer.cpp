@@ -65,7 +65,9 @@ std::vector<bool> Reached(const Layout& layout, size_t from, int64_t slack, std:
   return reached;
 }
 
-bool Connected(const Layout& layout, int64_t slack) { return std::ranges::count(Reached(layout, 0, slack), false) == 0; }
+bool Connected(const Layout& layout, int64_t slack) {
+  return std::ranges::count(Reached(layout, 0, slack), false) == 0;
+}
 
 /// What a change back reads in `layout`, edges exact: for each pair, the
 /// edge they share and whether they overlap; along a shared edge, which of

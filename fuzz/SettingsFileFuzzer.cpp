@@ -1,7 +1,7 @@
 // The Linux settings file's text functions on any file: a read gives a trimmed
 // one-line value; a save reads back, is idempotent and leaves every other
-// entry as it reads. Input: byte 0 picks section, key, save or removal; the text up to
-// the first line feed is the value; the rest the file.
+// entry as it reads. Input: byte 0 picks section, key, save or removal; the
+// text up to the first line feed is the value; the rest the file.
 
 #include <strings.h>
 
