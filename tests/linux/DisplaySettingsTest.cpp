@@ -35,16 +35,16 @@ struct ScriptedService : DisplayService {
   }
   std::string Apply(const ModeEntry& mode, int32_t) override {
     sent = Text(mode), asked = mode;
-    if (peer == Peer::kRefuses) throw ServiceError("refused");
+    if (peer == kRefuses) throw ServiceError("refused");
     return "done";
   }
   std::vector<Shown> ReadBack() override {
-    ModeEntry now = peer == Peer::kLies ? device.current : asked;
-    now.refresh = now.refresh ? now.refresh + (peer == Peer::kRateOff) * 0.01 : 60;  // none asked: its own
-    if (peer == Peer::kVanishes) throw ServiceError("gone");
-    if (peer == Peer::kMirrorLags) return {{"V-1", asked, now}, {"V-2", asked, std::nullopt}};
-    if (peer == Peer::kForgets) return {};
-    if (peer == Peer::kMoves) notices = {"V-2 put elsewhere"};
+    ModeEntry now = peer == kLies ? device.current : asked;
+    now.refresh = now.refresh ? now.refresh + (peer == kRateOff) * 0.01 : 60;  // none asked: its own
+    if (peer == kVanishes) throw ServiceError("gone");
+    if (peer == kMirrorLags) return {{"V-1", asked, now}, {"V-2", asked, std::nullopt}};
+    if (peer == kForgets) return {};
+    if (peer == kMoves) notices = {"V-2 put elsewhere"};
     return {{"V-1", asked, now}};
   }
   Peer peer;

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Platform.h"
 #include "platform/linux/services/GnomeChange.h"
 #include "platform/linux/services/KdeChange.h"
 #include "platform/linux/services/Library.h"
