@@ -30,8 +30,9 @@ with open(os.path.dirname(os.path.abspath(__file__)) + "/usage.txt", newline="")
 
 # A row's fields: the arguments; the mode in force before (`mode`) and after (`mode_after`, None:
 # the mode before); the saved entries before (4 texts, None where absent; None: no store;
-# "unwritable"; "pipe": read while the display goes; "locked": OLD, another run's turn) and after;
-# output.txt before (None, "junk", "folder" or "link") and after (None: no file, MODES or "folder");
+# "unwritable"; "pipe": read while the display goes; "locked": OLD, another run's turn; "frozen":
+# OLD, the service stopped for the run) and after; output.txt before (None, "junk", "folder" or
+# "link") and after (None: no file, MODES or "folder");
 # the message, as (title, text pattern), the pattern alone of an error report (titled "Vistrel"), or
 # None for nothing said; the monitors before by name ("": the driver's own); and in `on`, by driver
 # name or DRIVER:VARIANT, the fields that service needs instead (None: the row does not run there).
