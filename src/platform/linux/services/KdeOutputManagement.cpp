@@ -10,6 +10,7 @@
 // decide, then write: the listeners only fill the structs below, and
 // KdeChange.cpp decides from their plain states what a change sends.
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -183,8 +184,8 @@ std::vector<Shown> KdeOutputManagement::ReadBack() {
   if (!connection_->Roundtrip())
     throw ServiceError("KWin closed the connection after changing " + device.name + ": " + connection_->Error());
   const std::vector<KdeOutputState> states = States();
-  std::vector<Shown> shown;
-  for (size_t i = 0; i < states.size(); ++i)
+  std::vector<Shown> shown;  // an output announced since the change was not in it
+  for (size_t i = 0; i < std::min(states.size(), changes_.size()); ++i)
     if (changes_[i].mode) shown.push_back({states[i].name, *changes_[i].mode, states[i].current});
   return shown;
 }

@@ -280,8 +280,8 @@ std::string WlrOutputManagement::Apply(const ModeEntry& mode, int32_t refreshHz)
 std::vector<Shown> WlrOutputManagement::ReadBack() {
   const std::vector<WlrHeadState> states = States();
   notices = WlrMisplaced(states, changes_);
-  std::vector<Shown> shown;
-  for (size_t i = 0; i < states.size(); ++i)
+  std::vector<Shown> shown;  // a head announced since the change was not in it
+  for (size_t i = 0; i < std::min(states.size(), changes_.size()); ++i)
     if (changes_[i].mode)
       shown.push_back({states[i].name, *changes_[i].mode, states[i].enabled ? states[i].current : std::nullopt});
   return shown;
